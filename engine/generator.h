@@ -1,0 +1,190 @@
+#pragma once
+// The tone generator's state and its synthesis: sine tables, the
+// phase-accumulator oscillator, fast sweeps and the chunk-by-chunk production
+// of streamed output. No toolkit and no device here: what the engine needs of
+// the window and the device reaches it through GeneratorHost.
+//
+// Thread note: everything in this header runs on the user-interface thread.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "engine/wave_format.h"
+
+namespace quorvex {
+
+using extended = long double;  // 80-bit on x86-64: frequencies, ratios, amplitudes
+
+using audio_sample = std::int16_t;  // -32767..32767, -32768 never produced
+
+inline constexpr int kSampleRate = 44100;
+inline constexpr int kSineTableLength = 32768;
+inline constexpr int kBufferSamples = 114660;  // 57330 stereo frames, 1.3 s
+inline constexpr int kBufferFrames = kBufferSamples / 2;
+inline constexpr int kPhaseMask = 0x3FFFFFFF;  // 30-bit phase
+
+using TSineTable = std::array<audio_sample, kSineTableLength>;
+using PSineTable = TSineTable*;
+using TBuffer = std::array<audio_sample, kBufferSamples>;
+using PBuffer = TBuffer*;
+
+enum class speeds { fast_stepped, fast_smooth, slow, manual, no_sweep };
+enum class modes { logarithmic, linear };
+enum class ranges { lf, mf, hf, wide };
+enum class out_levels { phase_normal, phase_reverse, independent };
+enum class directions { up, down, holding };
+
+// Looping kinds are rendered once into buffer 1 and repeated by the device;
+// the others are streamed in chunks through both buffers.
+constexpr bool IsLooping(speeds s) { return s == speeds::fast_smooth || s == speeds::fast_stepped; }
+
+// What the engine needs of the window and of the output device.
+class GeneratorHost {
+public:
+    // Queues a filled header on the open device; the result is not examined.
+    virtual void waveOutWrite(WAVEHDR& header) = 0;
+    // Text of the marker label, e.g. "Last at:\r23 Hz" (a lone carriage return
+    // breaks the line).
+    virtual void SetLastMarkerText(const std::string& text) = 0;
+    // The manual frequency bars' change handlers. Afterwards fl and fr hold
+    // the manual frequencies of the left and right channel.
+    virtual void tkbLeftFrequencyChange() = 0;
+    virtual void tkbRightFrequencyChange() = 0;
+    // Position of the attenuation bar tbLowPower, 1..30.
+    virtual int LowPowerPosition() const = 0;
+
+protected:
+    ~GeneratorHost() = default;
+};
+
+// --- Pure functions --------------------------------------------------------
+
+// 1.0 for position 0, else 10^(-position / low_power_position) in extended.
+extended LevelToAmplitude(int position, int low_power_position);
+
+// Fills all 32768 entries: one sine period scaled by amplitude (may be
+// negative), first quarter computed, the rest mirrored. Ties round to even.
+void BuildSineTable(TSineTable& table, extended amplitude);
+
+// Phase increment per frame for a frequency: Round(f * 2^30 / 44100) taken as
+// a 32-bit two's-complement integer. A non-finite f gives 0.
+std::int32_t PhaseIncrement(extended f);
+
+// Half-octave band of f: Trunc(log10(f) / 0.150514997832). f must be > 0.
+int HalfOctaveIndex(extended f);
+
+// Limits the engine can prepare output for: both above zero.
+constexpr bool LimitsUsable(std::int32_t f_min, std::int32_t f_max) { return f_min > 0 && f_max > 0; }
+
+// Whole signed 32-bit integer as the limit edits are read: leading blanks,
+// one optional sign, decimal digits, or hex digits after "$", "x" or "0x"
+// (either case). Anything else, an empty text or an overflow gives nullopt.
+std::optional<std::int32_t> ParseInteger(std::string_view text);
+
+// f rounded to a whole number (halves away from zero) followed by " Hz".
+std::string FormatHz(extended f);
+
+// Frequency of a manual bar at position p of min..max between the limits:
+// p = max gives f_min, p = min gives f_max. Linear or logarithmic steps.
+extended BarFrequency(std::int32_t f_min, std::int32_t f_max, modes mode, int max, int min, int p);
+
+// --- The generator state ---------------------------------------------------
+
+// Owned by the main window for its whole life; never copied or moved, since
+// the device reads the buffers and headers in place.
+class GeneratorState {
+public:
+    explicit GeneratorState(GeneratorHost& host);
+    GeneratorState(const GeneratorState&) = delete;
+    GeneratorState& operator=(const GeneratorState&) = delete;
+
+    // Both buffers and both tables were obtained; output needs them.
+    bool HasMemory() const { return p_buffer1 && p_buffer2 && left_sine_table && right_sine_table; }
+
+    // LevelToAmplitude with the current position of tbLowPower.
+    extended LevelToAmplitude(int position) const;
+
+    void EnsureLeftTable();
+    void EnsureRightTable();
+
+    // Writes count frames of one channel of buffer, starting at sample index
+    // start (the right table writes the odd slots), advancing phase.
+    void RenderTone(PSineTable table, PBuffer buffer, int count, int start, int& phase, extended f);
+
+    // Renders one looping pass of `steps` steps; returns the frames written.
+    int RenderFastSweep(PBuffer buffer, int steps);
+
+    // Once per start, after the device opened: ensures the tables and renders
+    // the looping pass (returns its frames) or plans streamed output
+    // (returns 0). Returns kCannotPrepare, changing nothing, when the limits
+    // are not LimitsUsable or the memory is missing.
+    static constexpr int kCannotPrepare = -1;
+    int PrepareSweep();
+
+    // Fills the header's buffer with the next chunk, hands it to the device
+    // and advances the plan. Inert once shutoff or all_written is set.
+    void QueueChunk(WAVEHDR& header);
+
+    // --- Fields (the window and playback read and write them directly) ---
+    bool WhiteRunning = false;
+    double FChirpCum = 0.0;
+    std::int32_t left_angle = 0;
+    std::int32_t right_angle = 0;
+    PSineTable left_sine_table = nullptr;
+    PSineTable right_sine_table = nullptr;
+    bool left_sine_table_valid = false;
+    bool right_sine_table_valid = false;
+    WAVEHDR* p_wave_hdr1 = nullptr;
+    WAVEHDR* p_wave_hdr2 = nullptr;
+    PBuffer p_buffer1 = nullptr;
+    PBuffer p_buffer2 = nullptr;
+    std::int32_t buffer_bytes = 0;  // counts samples, not bytes
+    std::int32_t f_min = 20;
+    std::int32_t f_max = 20000;
+    std::int32_t buffers_written = 0;
+    std::int32_t buffers_played = 0;
+    bool all_written = false;
+    extended fl = 0;
+    extended fr = 0;
+    extended f_ratio = 0;
+    extended f_step = 0;
+    extended last_f = 0;
+    extended f_inv_ratio = 0;
+    directions direction = directions::holding;
+    std::int32_t current_octave = 0;
+    std::int32_t next_octave = 0;
+    bool do_markers = false;
+    std::intptr_t hWave_out = 0;
+    WAVEFORMATEX pcm{};
+    bool sweep_running = false;
+    bool shutoff = false;
+    bool closed = false;
+    modes log_lin = modes::logarithmic;
+    speeds speed = speeds::fast_smooth;
+    ranges range = ranges::wide;
+    out_levels out_level = out_levels::phase_normal;
+    bool locked_frequencies = true;
+    std::unique_ptr<extended[]> chunk_freq;  // slow sweep only
+    std::int32_t slow_sweep_time = 0;
+    std::int32_t slow_sweep_chunks = 0;
+    std::int32_t chunk_ms = 0;
+    extended left_amplitude = 0;
+    extended right_amplitude = 0;
+    extended present_left_amplitude = -1.0L;
+    extended present_right_amplitude = -1.0L;
+
+private:
+    GeneratorHost& host_;
+    WAVEHDR header1_{};
+    WAVEHDR header2_{};
+    std::unique_ptr<TBuffer> buffer1_;
+    std::unique_ptr<TBuffer> buffer2_;
+    std::unique_ptr<TSineTable> left_table_;
+    std::unique_ptr<TSineTable> right_table_;
+};
+
+}  // namespace quorvex
