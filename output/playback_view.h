@@ -49,6 +49,9 @@ public:
     // dismissed. '\r' and "\r\n" break lines.
     virtual void ShowWarning(const std::string& text) = 0;
 
+    // Closes the main window, which ends the program (btnExitClick).
+    virtual void CloseWindow() = 0;
+
 protected:
     ~PlaybackView() = default;
 };
