@@ -74,7 +74,8 @@ void BuildSineTable(TSineTable& table, extended amplitude);
 // a 32-bit two's-complement integer. A non-finite f gives 0.
 std::int32_t PhaseIncrement(extended f);
 
-// Half-octave band of f: Trunc(log10(f) / 0.150514997832). f must be > 0.
+// Half-octave band of f: Trunc(log10(f) / 0.150514997832). f must be > 0;
+// outside that (0, negative, NaN) the result is INT_MIN, for +infinity INT_MAX.
 int HalfOctaveIndex(extended f);
 
 // Limits the engine can prepare output for: both above zero.
@@ -90,6 +91,8 @@ std::string FormatHz(extended f);
 
 // Frequency of a manual bar at position p of min..max between the limits:
 // p = max gives f_min, p = min gives f_max. Linear or logarithmic steps.
+// Limits a logarithm cannot take (!LimitsUsable) are mapped linearly, and a
+// bar with max == min gives f_min, so the result is never NaN.
 extended BarFrequency(std::int32_t f_min, std::int32_t f_max, modes mode, int max, int min, int p);
 
 // --- The generator state ---------------------------------------------------
@@ -112,16 +115,19 @@ public:
     void EnsureRightTable();
 
     // Writes count frames of one channel of buffer, starting at sample index
-    // start (the right table writes the odd slots), advancing phase.
+    // start (the right table writes the odd slots), advancing phase. Frames
+    // that would fall past the buffer's end are not written.
     void RenderTone(PSineTable table, PBuffer buffer, int count, int start, int& phase, extended f);
 
-    // Renders one looping pass of `steps` steps; returns the frames written.
+    // Renders one looping pass of `steps` steps (at least 2, else nothing is
+    // written and 0 returned); returns the frames written.
     int RenderFastSweep(PBuffer buffer, int steps);
 
     // Once per start, after the device opened: ensures the tables and renders
     // the looping pass (returns its frames) or plans streamed output
     // (returns 0). Returns kCannotPrepare, changing nothing, when the limits
-    // are not LimitsUsable or the memory is missing.
+    // are not LimitsUsable or the memory is missing (also for a streamed
+    // chunk that would not fit a buffer, or a missing header).
     static constexpr int kCannotPrepare = -1;
     int PrepareSweep();
 
