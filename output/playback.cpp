@@ -1,0 +1,246 @@
+#include "output/playback.h"
+
+#include <QCoreApplication>
+#include <QLocale>
+#include <string>
+
+#include "output/mm_err_msg.h"
+
+namespace quorvex {
+
+namespace {
+
+constexpr PlaybackControl kLockedWhilePlaying[] = {
+    PlaybackControl::grpChannels, PlaybackControl::grpOctaveMarkers, PlaybackControl::chkOctaveMarker,
+    PlaybackControl::edtF1,       PlaybackControl::edtF2,
+};
+
+constexpr PlaybackControl kEnabledAfterPlaying[] = {
+    PlaybackControl::grpChannels,  PlaybackControl::grpOctaveMarkers, PlaybackControl::gbFrequencyRange,
+    PlaybackControl::grpSweepMode, PlaybackControl::grpSweepSpeed,
+};
+
+constexpr PlaybackControl kEnabledAfterMarkerBox[] = {
+    PlaybackControl::edtF1,         PlaybackControl::edtF2,         PlaybackControl::tkbLeftLevel,
+    PlaybackControl::tkbRightLevel, PlaybackControl::lblLeftLevel,  PlaybackControl::lblRightLevel,
+    PlaybackControl::chkLeft,       PlaybackControl::chkRight,
+};
+
+std::string OpenFailureText(MMRESULT result) {
+    if (result == WAVERR_BADFORMAT) {
+        return "Sorry, your sound card does not support\r\nstereo, 16-bit, " +
+               QLocale().toString(44.1, 'g').toStdString() + "KHz audio";
+    }
+    return "Error opening waveform audio.\r" + std::string(ErrorText(static_cast<std::uint16_t>(result & 0xFFFF)));
+}
+
+}  // namespace
+
+Playback::Playback(GeneratorState& gen, PlaybackView& view, WaveOutDevice& device, QObject* parent)
+    : QObject(parent), gen_(gen), view_(view), device_(device) {}
+
+Playback::~Playback() {
+    // The device must not post to this object once it is gone.
+    StopOutput();
+}
+
+void Playback::btnStartClick() {
+    if (gen_.sweep_running) {
+        StopOutput();
+    } else {
+        StartOutput();
+    }
+}
+
+void Playback::StartOutput() {
+    if (gen_.sweep_running) {
+        StopOutput();
+    }
+    const std::int32_t f_min = ParseInteger(view_.LowerLimitText()).value_or(150);
+    const std::int32_t f_max = ParseInteger(view_.UpperLimitText()).value_or(300);
+    // Refused here, before anything changes: the open handler could not
+    // prepare output for these, and nothing would ever come back to stop it.
+    if (!LimitsUsable(f_min, f_max)) {
+        view_.ShowWarning("Cannot start: both frequency limits must be above 0 Hz.\r(lower limit " +
+                          std::to_string(f_min) + " Hz, upper limit " + std::to_string(f_max) + " Hz)");
+        return;
+    }
+    if (!gen_.HasMemory()) {
+        view_.ShowWarning("Cannot start: the sound buffers could not be allocated.");
+        return;
+    }
+
+    HWAVEOUT handle = 0;
+    const MMRESULT result = device_.waveOutOpen(&handle, kDefaultWaveDevice, gen_.pcm, this);
+    if (result != MMSYSERR_NOERROR) {
+        gen_.sweep_running = false;
+        gen_.hWave_out = 0;
+        view_.ShowWarning(OpenFailureText(result));
+        return;
+    }
+    // MM_WOM_OPEN is only posted, so settings taken over after the open are
+    // in place before its handler runs, and a failed open changes nothing.
+    gen_.hWave_out = handle;
+    gen_.f_min = f_min;
+    gen_.f_max = f_max;
+    gen_.do_markers = view_.OctaveMarkerChecked();
+    view_.SetLastMarkerText("Last at:");
+    gen_.left_angle = 0;
+    gen_.right_angle = 0;
+    gen_.shutoff = false;
+    gen_.sweep_running = true;
+    for (const PlaybackControl control : kLockedWhilePlaying) {
+        view_.SetControlEnabled(control, false);
+    }
+    gen_.closed = false;
+    if (!IsLooping(gen_.speed)) {
+        view_.SetFnowText(std::to_string(gen_.f_min) + " Hz");
+        view_.SetFnowVisible(true);
+    }
+}
+
+void Playback::StopOutput() {
+    if (!gen_.sweep_running) {
+        return;
+    }
+    gen_.shutoff = true;
+    device_.waveOutReset(gen_.hWave_out);
+    gen_.sweep_running = false;
+    gen_.closed = false;
+    // The done notifications of the reset, then the close, arrive as posted
+    // events. User input stays queued meanwhile, so a click on Start cannot
+    // open a second device while this one is closing.
+    while (!gen_.closed) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+    }
+}
+
+void Playback::RestartIfRunning() {
+    if (gen_.sweep_running) {
+        StartOutput();
+    }
+}
+
+void Playback::MMWomOpen() {
+    // A stop came before this notification: nothing has been queued, so no
+    // done notification would ever close the device. Close it here.
+    if (gen_.shutoff) {
+        ResetAndClose();
+        return;
+    }
+    view_.SetStartCaption("&STOP");
+    if (!gen_.left_sine_table_valid) {
+        gen_.EnsureLeftTable();
+    }
+    if (!gen_.right_sine_table_valid) {
+        gen_.EnsureRightTable();
+    }
+    WAVEHDR& header1 = *gen_.p_wave_hdr1;
+    WAVEHDR& header2 = *gen_.p_wave_hdr2;
+    header1 = WAVEHDR{};
+    header1.lpData = reinterpret_cast<char*>(gen_.p_buffer1->data());
+    header1.dwLoops = 1;
+    header2 = header1;
+    header2.lpData = reinterpret_cast<char*>(gen_.p_buffer2->data());
+
+    const int frames = gen_.PrepareSweep();
+    if (frames == GeneratorState::kCannotPrepare) {
+        // StartOutput refuses what PrepareSweep cannot use; should the two
+        // ever disagree, end the playback instead of leaving it unstoppable.
+        gen_.shutoff = true;
+        gen_.sweep_running = false;
+        ResetAndClose();
+        return;
+    }
+    if (IsLooping(gen_.speed)) {
+        header1.dwBufferLength = static_cast<std::uint32_t>(frames) * 4;
+        header1.dwFlags = WHDR_BEGINLOOP | WHDR_ENDLOOP;
+        header1.dwLoops = 0xFFFFFFFF;
+        device_.waveOutPrepareHeader(gen_.hWave_out, &header1);
+        device_.waveOutPrepareHeader(gen_.hWave_out, &header2);
+        device_.waveOutWrite(gen_.hWave_out, &header1);
+    } else {
+        gen_.buffers_played = 0;
+        gen_.buffers_written = 0;
+        gen_.all_written = false;
+        device_.waveOutPrepareHeader(gen_.hWave_out, &header1);
+        gen_.QueueChunk(header1);
+        device_.waveOutPrepareHeader(gen_.hWave_out, &header2);
+        gen_.QueueChunk(header2);
+    }
+}
+
+void Playback::MMWomDone(WAVEHDR* h) {
+    if (!IsLooping(gen_.speed)) {
+        ++gen_.buffers_played;
+        if (!gen_.shutoff) {
+            if (gen_.buffers_played < gen_.buffers_written) {
+                view_.SetFnowText(FormatHz(gen_.last_f));
+                gen_.QueueChunk(*h);
+            } else {
+                gen_.shutoff = true;
+                gen_.sweep_running = false;
+            }
+        }
+    }
+    if (gen_.shutoff) {
+        ResetAndClose();
+    }
+}
+
+void Playback::MMWomClose() {
+    device_.waveOutUnprepareHeader(gen_.hWave_out, gen_.p_wave_hdr1);
+    device_.waveOutUnprepareHeader(gen_.hWave_out, gen_.p_wave_hdr2);
+    // The headers live in plain memory that never moves: there is nothing to
+    // re-lock, so "Failed to re-lock buffer p_wave_hdr1!" and its twin for
+    // p_wave_hdr2 cannot occur.
+    gen_.chunk_freq.reset();
+    view_.SetFnowVisible(false);
+    view_.SetStartCaption("&Start");
+    for (const PlaybackControl control : kEnabledAfterPlaying) {
+        view_.SetControlEnabled(control, true);
+    }
+    view_.SetControlEnabled(PlaybackControl::chkOctaveMarker,
+                            view_.IsControlEnabled(PlaybackControl::lblLastMarker));
+    for (const PlaybackControl control : kEnabledAfterMarkerBox) {
+        view_.SetControlEnabled(control, true);
+    }
+    gen_.hWave_out = 0;
+    gen_.closed = true;
+    // The device closes by itself when it loses the sound server; the
+    // playback is over then too, or the next Start would wait for a close
+    // that already came.
+    gen_.sweep_running = false;
+}
+
+void Playback::btnExitClick() {
+    StopOutput();
+    view_.CloseWindow();
+}
+
+void Playback::FormCloseQuery() {
+    StopOutput();
+    gen_.shutoff = true;
+}
+
+void Playback::waveOutWrite(WAVEHDR& header) { device_.waveOutWrite(gen_.hWave_out, &header); }
+
+void Playback::customEvent(QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type == MM_WOM_OPEN) {
+        MMWomOpen();
+    } else if (type == MM_WOM_DONE) {
+        MMWomDone(static_cast<WaveOutEvent*>(event)->header());
+    } else if (type == MM_WOM_CLOSE) {
+        MMWomClose();
+    } else {
+        QObject::customEvent(event);
+    }
+}
+
+void Playback::ResetAndClose() {
+    device_.waveOutReset(gen_.hWave_out);
+    device_.waveOutClose(gen_.hWave_out);
+}
+
+}  // namespace quorvex
