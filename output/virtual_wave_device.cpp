@@ -72,11 +72,20 @@ MMRESULT VirtualWaveDevice::waveOutClose(HWAVEOUT handle) {
     if (!Accepts(handle, "close")) {
         return MMSYSERR_INVALHANDLE;
     }
+    Shut();
+    return MMSYSERR_NOERROR;
+}
+
+void VirtualWaveDevice::LoseDevice() { Shut(); }
+
+void VirtualWaveDevice::Shut() {
+    if (open_handle_ == 0) {
+        return;
+    }
     ReturnAll();
     Post(MM_WOM_CLOSE);
     open_handle_ = 0;
     target_ = nullptr;
-    return MMSYSERR_NOERROR;
 }
 
 MMRESULT VirtualWaveDevice::waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR* header) {

@@ -29,6 +29,10 @@ public:
     // Every later open fails with `code` until this is called with 0.
     void FailOpens(MMRESULT code) { open_failure_ = code; }
 
+    // What the real device does when it loses the sound server: returns
+    // every queued header, posts the close and forgets the handle.
+    void LoseDevice();
+
     // Plays up to `frames` frames from the queue, posting MM_WOM_DONE for
     // each header that finishes. Returns the frames played; fewer when the
     // queue runs dry.
@@ -49,6 +53,7 @@ private:
     bool Accepts(HWAVEOUT handle, const char* call);
     void Post(QEvent::Type type, WAVEHDR* header = nullptr);
     void ReturnAll();
+    void Shut();  // returns the queue, posts the close, forgets the handle
 
     MMRESULT open_failure_ = MMSYSERR_NOERROR;
     HWAVEOUT open_handle_ = 0;

@@ -1,0 +1,147 @@
+#pragma once
+// A playback wired up as the main window wires it, with the window's
+// controls replaced by plain fields, for tests on any wave device.
+
+#include <QCoreApplication>
+#include <QObject>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/generator.h"
+#include "output/playback.h"
+
+namespace quorvex::testing_support {
+
+class FakeView : public PlaybackView {
+public:
+    std::string LowerLimitText() const override { return lower; }
+    std::string UpperLimitText() const override { return upper; }
+    bool OctaveMarkerChecked() const override { return marker_checked; }
+    bool IsControlEnabled(PlaybackControl control) const override {
+        const auto it = enabled.find(control);
+        return it == enabled.end() || it->second;
+    }
+    void SetControlEnabled(PlaybackControl control, bool on) override { enabled[control] = on; }
+    void SetStartCaption(const std::string& text) override { caption = text; }
+    void SetFnowText(const std::string& text) override { fnow_texts.push_back(text); }
+    void SetFnowVisible(bool visible) override { fnow_visible = visible; }
+    void SetLastMarkerText(const std::string& text) override { last_marker = text; }
+    void ShowWarning(const std::string& text) override { warnings.push_back(text); }
+    void CloseWindow() override { ++close_window_calls; }
+
+    bool AnyControlDisabled() const {
+        for (const auto& [control, on] : enabled) {
+            if (!on) return true;
+        }
+        return false;
+    }
+
+    std::string lower = "20";
+    std::string upper = "20000";
+    bool marker_checked = false;
+    std::map<PlaybackControl, bool> enabled;  // absent: enabled
+    std::string caption = "&Start";
+    std::vector<std::string> fnow_texts;
+    bool fnow_visible = false;
+    std::string last_marker;
+    std::vector<std::string> warnings;
+    int close_window_calls = 0;
+};
+
+// The window's side of the engine: writes go to playback, as in the window.
+class ForwardingHost : public GeneratorHost {
+public:
+    void waveOutWrite(WAVEHDR& header) override { playback->waveOutWrite(header); }
+    void SetLastMarkerText(const std::string& text) override { view->SetLastMarkerText(text); }
+    void tkbLeftFrequencyChange() override { gen->fl = manual_frequency; }
+    void tkbRightFrequencyChange() override { gen->fr = manual_frequency; }
+    int LowPowerPosition() const override { return 20; }
+
+    Playback* playback = nullptr;
+    FakeView* view = nullptr;
+    GeneratorState* gen = nullptr;
+    extended manual_frequency = 1000;
+};
+
+// Records the device notifications that reach an object, in order.
+class NotificationLog : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const QEvent::Type type = event->type();
+        if (type == MM_WOM_OPEN) seen += "open ";
+        if (type == MM_WOM_DONE) seen += "done ";
+        if (type == MM_WOM_CLOSE) seen += "close ";
+        return QObject::eventFilter(watched, event);
+    }
+    std::string seen;
+};
+
+// Generator, view and playback over `device`, with full-scale tables so that
+// every sample played is easy to tell from silence.
+struct PlaybackRig {
+    explicit PlaybackRig(WaveOutDevice& device) : playback(gen, view, device) {
+        host.playback = &playback;
+        host.view = &view;
+        host.gen = &gen;
+        gen.left_amplitude = 0.5L;
+        gen.right_amplitude = 0.25L;
+        playback.installEventFilter(&log);
+    }
+
+    // Delivers every notification posted so far, and those their handlers
+    // raise in turn.
+    void Deliver() {
+        std::size_t seen = 0;
+        do {
+            seen = log.seen.size();
+            QCoreApplication::sendPostedEvents();
+        } while (log.seen.size() != seen);
+    }
+
+    ForwardingHost host;
+    GeneratorState gen{host};
+    FakeView view;
+    Playback playback;
+    NotificationLog log;
+};
+
+// What the engine renders for these settings, without any device: the
+// looping pass once, or `chunks` streamed chunks in order.
+inline std::vector<audio_sample> EngineRender(const GeneratorState& settings, int chunks) {
+    struct CopyingHost : GeneratorHost {
+        void waveOutWrite(WAVEHDR& h) override {
+            const auto* samples = reinterpret_cast<const audio_sample*>(h.lpData);
+            out.insert(out.end(), samples, samples + h.dwBufferLength / sizeof(audio_sample));
+        }
+        void SetLastMarkerText(const std::string&) override {}
+        void tkbLeftFrequencyChange() override { gen->fl = frequency; }
+        void tkbRightFrequencyChange() override { gen->fr = frequency; }
+        int LowPowerPosition() const override { return 20; }
+        std::vector<audio_sample> out;
+        GeneratorState* gen = nullptr;
+        extended frequency = 1000;
+    } host;
+    GeneratorState gen(host);
+    host.gen = &gen;
+    gen.speed = settings.speed;
+    gen.log_lin = settings.log_lin;
+    gen.f_min = settings.f_min;
+    gen.f_max = settings.f_max;
+    gen.do_markers = settings.do_markers;
+    gen.left_amplitude = settings.left_amplitude;
+    gen.right_amplitude = settings.right_amplitude;
+    gen.out_level = settings.out_level;
+    WAVEHDR& header = *gen.p_wave_hdr1;
+    header = WAVEHDR{};
+    header.lpData = reinterpret_cast<char*>(gen.p_buffer1->data());
+    *gen.p_wave_hdr2 = header;
+    const int frames = gen.PrepareSweep();
+    if (IsLooping(gen.speed)) {
+        return {gen.p_buffer1->begin(), gen.p_buffer1->begin() + 2 * frames};
+    }
+    for (int k = 0; k < chunks; ++k) gen.QueueChunk(header);
+    return host.out;
+}
+
+}  // namespace quorvex::testing_support
