@@ -1,0 +1,310 @@
+// quorvex-render: writes to a WAV file exactly the samples that the wave
+// device would be handed for one output, produced by the engine's own code.
+//
+// Exit status: 0 written; 2 bad options or limits the engine cannot use
+// (nothing written); 1 the output file could not be written.
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <bit>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "engine/generator.h"
+
+namespace quorvex {
+namespace {
+
+static_assert(std::endian::native == std::endian::little, "samples are written as they lie in memory");
+
+constexpr const char* kUsage =
+    "usage: quorvex-render -o OUT.wav [--speed fast-smooth|fast-stepped|slow|manual|no-sweep]\n"
+    "    [--mode log|linear] [--range wide|hf|speech|lf] [--from TEXT] [--to TEXT]\n"
+    "    [--left-level P] [--right-level P] [--step D] [--channels in-phase|180|independent]\n"
+    "    [--left-off] [--right-off] [--markers] [--left-bar P] [--right-bar P]\n"
+    "    [--passes N] [--chunks N]\n"
+    "Levels P 0..26, step D 1..30, bars P 1..180 (180 is the lower limit).\n"
+    "--from/--to are read as the limit edits are (not a number: 150 and 300).\n"
+    "Fast kinds write N passes of the looping buffer (default 1); streamed kinds\n"
+    "write N chunks of 250 ms (default: slow 180, which is also its end; else 40).\n";
+
+// WAV data sizes are 32-bit; a pass is at most one buffer, a chunk 250 ms.
+constexpr std::uint64_t kMaxDataBytes = 0xFFFFFFFFu - 36;
+constexpr int kMaxPasses = static_cast<int>(kMaxDataBytes / sizeof(TBuffer));
+constexpr int kMaxChunks = static_cast<int>(kMaxDataBytes / (kSampleRate / 4 * 4));  // 11025 frames of 4 bytes
+
+struct Settings {
+    std::string out;
+    speeds speed = speeds::fast_smooth;
+    modes mode = modes::logarithmic;
+    ranges range = ranges::wide;
+    std::optional<std::string> from;
+    std::optional<std::string> to;
+    int left_level = 12;
+    int right_level = 12;
+    int step = 20;
+    out_levels channels = out_levels::phase_normal;
+    bool left_off = false;
+    bool right_off = false;
+    bool markers = false;
+    int left_bar = 180;
+    int right_bar = 180;
+    std::optional<int> passes;
+    std::optional<int> chunks;
+};
+
+struct UsageError {
+    std::string message;
+};
+
+template <typename T>
+T Choose(std::string_view option, std::string_view value, std::initializer_list<std::pair<std::string_view, T>> choices) {
+    for (const auto& [name, v] : choices)
+        if (name == value) return v;
+    std::string message = "invalid value '" + std::string(value) + "' for " + std::string(option) + " (one of:";
+    for (const auto& choice : choices) message += " " + std::string(choice.first);
+    throw UsageError{message + ")"};
+}
+
+int WholeNumber(std::string_view option, std::string_view value, int low, int high) {
+    const std::optional<std::int32_t> n = ParseInteger(value);
+    if (!n || *n < low || *n > high)
+        throw UsageError{"invalid value '" + std::string(value) + "' for " + std::string(option) + " (a whole number " +
+                         std::to_string(low) + ".." + std::to_string(high) + ")"};
+    return *n;
+}
+
+Settings ParseArguments(int argc, char** argv) {
+    Settings s;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view option = argv[i];
+        auto value = [&]() -> std::string_view {
+            if (i + 1 >= argc) throw UsageError{std::string(option) + " needs a value"};
+            return argv[++i];
+        };
+        if (option == "-o") s.out = value();
+        else if (option == "--speed")
+            s.speed = Choose<speeds>(option, value(), {{"fast-smooth", speeds::fast_smooth}, {"fast-stepped", speeds::fast_stepped},
+                                                       {"slow", speeds::slow}, {"manual", speeds::manual},
+                                                       {"no-sweep", speeds::no_sweep}});
+        else if (option == "--mode")
+            s.mode = Choose<modes>(option, value(), {{"log", modes::logarithmic}, {"linear", modes::linear}});
+        else if (option == "--range")
+            s.range = Choose<ranges>(option, value(),
+                                     {{"wide", ranges::wide}, {"hf", ranges::hf}, {"speech", ranges::mf}, {"lf", ranges::lf}});
+        else if (option == "--from") s.from = value();
+        else if (option == "--to") s.to = value();
+        else if (option == "--left-level") s.left_level = WholeNumber(option, value(), 0, 26);
+        else if (option == "--right-level") s.right_level = WholeNumber(option, value(), 0, 26);
+        else if (option == "--step") s.step = WholeNumber(option, value(), 1, 30);
+        else if (option == "--channels")
+            s.channels = Choose<out_levels>(option, value(), {{"in-phase", out_levels::phase_normal}, {"180", out_levels::phase_reverse},
+                                                              {"independent", out_levels::independent}});
+        else if (option == "--left-off") s.left_off = true;
+        else if (option == "--right-off") s.right_off = true;
+        else if (option == "--markers") s.markers = true;
+        else if (option == "--left-bar") s.left_bar = WholeNumber(option, value(), 1, 180);
+        else if (option == "--right-bar") s.right_bar = WholeNumber(option, value(), 1, 180);
+        else if (option == "--passes") s.passes = WholeNumber(option, value(), 1, kMaxPasses);
+        else if (option == "--chunks") s.chunks = WholeNumber(option, value(), 1, kMaxChunks);
+        else throw UsageError{"unknown option '" + std::string(option) + "'"};
+    }
+    if (s.out.empty()) throw UsageError{"no output file given (-o OUT.wav)"};
+    return s;
+}
+
+std::pair<std::int32_t, std::int32_t> RangeLimits(ranges r) {
+    switch (r) {
+    case ranges::lf: return {50, 1000};
+    case ranges::mf: return {300, 3000};
+    case ranges::hf: return {1000, 15000};
+    case ranges::wide: break;
+    }
+    return {20, 20000};
+}
+
+// The window and the device as far as the engine sees them: the manual bars
+// stand where the options put them, and every buffer handed over is appended
+// to the output, a looping one as often as the device would repeat it.
+class RenderHost final : public GeneratorHost {
+public:
+    RenderHost(const Settings& s, std::FILE* out) : settings_(s), out_(out) {}
+
+    void Attach(GeneratorState& state) { state_ = &state; }
+
+    void waveOutWrite(WAVEHDR& header) override {
+        if (writes_ >= max_writes) return;
+        ++writes_;
+        const std::uint32_t repeats = (header.dwFlags & WHDR_BEGINLOOP) ? loops : 1;
+        for (std::uint32_t i = 0; i < repeats && ok_; ++i)
+            ok_ = std::fwrite(header.lpData, 1, header.dwBufferLength, out_) == header.dwBufferLength;
+        bytes_ += std::uint64_t{header.dwBufferLength} * repeats;
+    }
+    void SetLastMarkerText(const std::string&) override {}
+    // Each bar maps on its own: the options set them independently.
+    void tkbLeftFrequencyChange() override {
+        state_->fl = BarFrequency(state_->f_min, state_->f_max, state_->log_lin, 180, 1, settings_.left_bar);
+    }
+    void tkbRightFrequencyChange() override {
+        state_->fr = BarFrequency(state_->f_min, state_->f_max, state_->log_lin, 180, 1, settings_.right_bar);
+    }
+    int LowPowerPosition() const override { return settings_.step; }
+
+    int writes() const { return writes_; }
+    std::uint64_t bytes() const { return bytes_; }
+    bool ok() const { return ok_; }
+
+    int max_writes = 0;         // buffers beyond this count are not recorded
+    std::uint32_t loops = 1;    // plays of a looping header
+
+private:
+    const Settings& settings_;
+    std::FILE* out_;
+    GeneratorState* state_ = nullptr;
+    int writes_ = 0;
+    std::uint64_t bytes_ = 0;
+    bool ok_ = true;
+};
+
+void PutLe(std::vector<unsigned char>& out, std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<unsigned char>(v >> (8 * i)));
+}
+
+// The standard 44-byte header of a PCM WAV file.
+std::vector<unsigned char> WavHeader(const WAVEFORMATEX& pcm, std::uint32_t data_bytes) {
+    std::vector<unsigned char> h;
+    auto tag = [&](const char* t) { h.insert(h.end(), t, t + 4); };
+    tag("RIFF");
+    PutLe(h, 36 + data_bytes, 4);
+    tag("WAVE");
+    tag("fmt ");
+    PutLe(h, 16, 4);
+    PutLe(h, pcm.wFormatTag, 2);
+    PutLe(h, pcm.nChannels, 2);
+    PutLe(h, pcm.nSamplesPerSec, 4);
+    PutLe(h, pcm.nAvgBytesPerSec, 4);
+    PutLe(h, pcm.nBlockAlign, 2);
+    PutLe(h, pcm.wBitsPerSample, 2);
+    tag("data");
+    PutLe(h, data_bytes, 4);
+    return h;
+}
+
+// Plays the output into the host: what the device layer does from the open
+// notification until the requested amount has been handed over.
+void Play(GeneratorState& state, RenderHost& host, const Settings& s) {
+    WAVEHDR& h1 = *state.p_wave_hdr1;
+    WAVEHDR& h2 = *state.p_wave_hdr2;
+    h1 = WAVEHDR{};
+    h1.lpData = reinterpret_cast<char*>(state.p_buffer1);
+    h1.dwLoops = 1;
+    h2 = h1;
+    h2.lpData = reinterpret_cast<char*>(state.p_buffer2);
+    const int frames = state.PrepareSweep();
+    if (IsLooping(state.speed)) {
+        h1.dwBufferLength = static_cast<std::uint32_t>(frames) * 4;
+        h1.dwFlags = WHDR_BEGINLOOP | WHDR_ENDLOOP;
+        host.max_writes = 1;
+        host.loops = static_cast<std::uint32_t>(s.passes.value_or(1));
+        host.waveOutWrite(h1);
+        return;
+    }
+    host.max_writes = s.chunks.value_or(state.speed == speeds::slow ? state.slow_sweep_chunks : 40);
+    state.buffers_played = 0;
+    state.buffers_written = 0;
+    state.all_written = false;
+    state.QueueChunk(h1);
+    state.QueueChunk(h2);
+    // The device returns the headers in the order it was handed them; each
+    // returned one is refilled while chunks remain, as on a done notification.
+    for (WAVEHDR* returned = &h1; host.writes() < host.max_writes; returned = returned == &h1 ? &h2 : &h1) {
+        ++state.buffers_played;
+        if (state.buffers_played >= state.buffers_written) break;
+        state.QueueChunk(*returned);
+    }
+}
+
+int Fail(int status, const std::string& message) {
+    std::fprintf(stderr, "quorvex-render: %s\n", message.c_str());
+    return status;
+}
+
+int Run(int argc, char** argv) {
+    Settings s;
+    try {
+        s = ParseArguments(argc, argv);
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "%s", kUsage);
+        return Fail(2, e.message);
+    }
+    auto [f_min, f_max] = RangeLimits(s.range);
+    if (s.from) f_min = ParseInteger(*s.from).value_or(150);
+    if (s.to) f_max = ParseInteger(*s.to).value_or(300);
+    if (!LimitsUsable(f_min, f_max))
+        return Fail(2, "cannot render with the limits " + std::to_string(f_min) + " Hz and " + std::to_string(f_max) +
+                           " Hz: both must be above 0 Hz");
+
+    // Written beside the target and renamed at the end, so that a failure
+    // never leaves a partial file under the requested name.
+    std::string temp = s.out + ".XXXXXX";
+    const int fd = mkstemp(temp.data());
+    if (fd < 0) return Fail(1, "cannot write '" + s.out + "': " + std::strerror(errno));
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    std::FILE* out = fdopen(fd, "wb");
+    if (!out) {
+        close(fd);
+        unlink(temp.c_str());
+        return Fail(1, "cannot write '" + s.out + "': " + std::strerror(errno));
+    }
+
+    RenderHost host(s, out);
+    GeneratorState state(host);
+    host.Attach(state);
+    std::string error;  // empty while everything goes well
+    if (!state.HasMemory()) {
+        error = "out of memory";
+    } else {
+        state.speed = s.speed;
+        state.log_lin = s.mode;
+        state.range = s.range;
+        state.f_min = f_min;
+        state.f_max = f_max;
+        state.do_markers = s.markers;
+        state.out_level = s.channels;
+        state.left_amplitude = s.left_off ? 0 : state.LevelToAmplitude(s.left_level);
+        state.right_amplitude = s.right_off ? 0 : state.LevelToAmplitude(s.right_level);
+        const std::vector<unsigned char> placeholder = WavHeader(state.pcm, 0);
+        if (std::fwrite(placeholder.data(), 1, placeholder.size(), out) == placeholder.size()) Play(state, host, s);
+        if (!host.ok() || std::ferror(out)) {
+            error = std::strerror(errno);
+        } else if (host.bytes() > kMaxDataBytes) {
+            error = "more than 4 GiB of samples";
+        } else {
+            const std::vector<unsigned char> header = WavHeader(state.pcm, static_cast<std::uint32_t>(host.bytes()));
+            if (std::fseek(out, 0, SEEK_SET) != 0 || std::fwrite(header.data(), 1, header.size(), out) != header.size())
+                error = std::strerror(errno);
+        }
+    }
+    if (std::fclose(out) != 0 && error.empty()) error = std::strerror(errno);
+    if (error.empty() && std::rename(temp.c_str(), s.out.c_str()) != 0) error = std::strerror(errno);
+    if (error.empty()) return 0;
+    unlink(temp.c_str());
+    return Fail(1, "cannot write '" + s.out + "': " + error);
+}
+
+}  // namespace
+}  // namespace quorvex
+
+int main(int argc, char** argv) { return quorvex::Run(argc, argv); }
