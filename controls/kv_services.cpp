@@ -1,0 +1,63 @@
+#include "controls/kv_services.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QWidget>
+
+#include <chrono>
+#include <cstdio>
+
+namespace quorvex {
+
+namespace {
+
+KvBeeper& Beeper() {
+    static KvBeeper beeper;
+    return beeper;
+}
+
+KvErrorReporter& Reporter() {
+    static KvErrorReporter reporter;
+    return reporter;
+}
+
+KvTickSource& TickSource() {
+    static KvTickSource source;
+    return source;
+}
+
+}  // namespace
+
+void KvBeep() {
+    if (Beeper()) {
+        Beeper()();
+    } else {
+        QApplication::beep();
+    }
+}
+
+void KvReportError(QWidget* source, const QString& text) {
+    if (Reporter()) {
+        Reporter()(source, text);
+        return;
+    }
+    if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+        return;
+    }
+    QWidget* parent = source ? source->window() : nullptr;
+    QMessageBox::critical(parent, QApplication::applicationDisplayName(), text);
+}
+
+std::uint32_t KvTickCount() {
+    if (TickSource()) return TickSource()();
+    using namespace std::chrono;
+    const auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return static_cast<std::uint32_t>(ms);
+}
+
+void SetKvBeeper(KvBeeper beeper) { Beeper() = std::move(beeper); }
+void SetKvErrorReporter(KvErrorReporter reporter) { Reporter() = std::move(reporter); }
+void SetKvTickSource(KvTickSource source) { TickSource() = std::move(source); }
+
+}  // namespace quorvex
