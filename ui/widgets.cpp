@@ -1,0 +1,203 @@
+#include "ui/widgets.h"
+
+#include <QRadioButton>
+#include <QResizeEvent>
+
+#include <algorithm>
+
+namespace quorvex::ui {
+
+QString ScreenText(const std::string& text) {
+    QString s = QString::fromStdString(text);
+    s.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    s.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return s;
+}
+
+void PaintOwnBackground(QWidget* widget, QColor color) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, color);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+// --- Label -----------------------------------------------------------------
+
+Label::Label(QWidget* parent, const std::string& caption, QRect geometry, Align align, bool fixed_size)
+    : QLabel(parent), caption_(caption), align_(align), fixed_size_(fixed_size) {
+    switch (align) {
+    case Align::left: setAlignment(Qt::AlignLeft | Qt::AlignTop); break;
+    case Align::right: setAlignment(Qt::AlignRight | Qt::AlignTop); break;
+    case Align::centre: setAlignment(Qt::AlignHCenter | Qt::AlignTop); break;
+    }
+    setGeometry(geometry);
+    setText(ScreenText(caption_));
+    FitToText();
+}
+
+void Label::SetCaption(const std::string& caption) {
+    if (caption == caption_) return;
+    caption_ = caption;
+    setText(ScreenText(caption_));
+    FitToText();
+}
+
+void Label::SetFontColor(QColor color) {
+    QPalette p = palette();
+    p.setColor(QPalette::WindowText, color);
+    setPalette(p);
+}
+
+void Label::FitToText() {
+    if (fixed_size_) return;
+    const QSize hint = sizeHint();
+    const QRect old = geometry();
+    QRect fitted(old.topLeft(), hint);
+    if (align_ == Align::right) fitted.moveRight(old.right());
+    setGeometry(fitted);
+}
+
+// --- RadioGroup --------------------------------------------------------------
+
+RadioGroup::RadioGroup(QWidget* parent, const std::string& caption, QRect geometry, std::vector<std::string> items)
+    : QGroupBox(QString::fromStdString(caption), parent), items_(std::move(items)) {
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        auto* button = new QRadioButton(QString::fromStdString(items_[i]), this);
+        buttons_.push_back(button);
+        const int index = static_cast<int>(i);
+        // A selection moved by the user (mouse or arrow keys) arrives here;
+        // one made by Select has already recorded its index and is not seen
+        // as a change.
+        connect(button, &QRadioButton::toggled, this, [this, index](bool on) {
+            if (on && index != index_) Select(index);
+        });
+    }
+    setGeometry(geometry);
+    Arrange();
+}
+
+void RadioGroup::SetItemIndex(int index) {
+    index = std::clamp(index, -1, static_cast<int>(items_.size()) - 1);
+    if (index == index_) return;
+    if (index < 0) {
+        // Exclusive radio buttons refuse to clear the last check mark.
+        for (QRadioButton* b : buttons_) {
+            b->setAutoExclusive(false);
+            b->setChecked(false);
+            b->setAutoExclusive(true);
+        }
+        index_ = -1;
+        if (OnClick) OnClick();
+        return;
+    }
+    Select(index);
+}
+
+std::string RadioGroup::SelectedCaption() const {
+    return index_ < 0 ? std::string() : items_[static_cast<std::size_t>(index_)];
+}
+
+void RadioGroup::Select(int index) {
+    index_ = index;
+    buttons_[static_cast<std::size_t>(index)]->setChecked(true);
+    if (OnClick) OnClick();
+}
+
+void RadioGroup::resizeEvent(QResizeEvent* event) {
+    QGroupBox::resizeEvent(event);
+    Arrange();
+}
+
+// One column, the items spread evenly over the height below the caption.
+void RadioGroup::Arrange() {
+    const int count = static_cast<int>(buttons_.size());
+    if (count == 0) return;
+    const int caption_height = fontMetrics().height();
+    const int free_height = height() - caption_height - 5;
+    const int item_height = free_height / count;
+    const int top = caption_height + 1 + (free_height % count) / 2;
+    for (int i = 0; i < count; ++i) {
+        buttons_[static_cast<std::size_t>(i)]->setGeometry(8, top + i * item_height, width() - 10, item_height);
+    }
+}
+
+// --- TrackBar ----------------------------------------------------------------
+
+TrackBar::TrackBar(QWidget* parent, QRect geometry, int min, int max, int position, int page_size, int tick_every,
+                   Ticks ticks)
+    : QSlider(Qt::Vertical, parent) {
+    // Min at the top; Up and Page Up move the thumb (and the position) up.
+    setInvertedAppearance(true);
+    setInvertedControls(true);
+    setRange(min, max);
+    setValue(position);
+    setPageStep(page_size);
+    setSingleStep(1);
+    switch (ticks) {
+    case Ticks::none: setTickPosition(QSlider::NoTicks); break;
+    case Ticks::left: setTickPosition(QSlider::TicksLeft); break;
+    case Ticks::right: setTickPosition(QSlider::TicksRight); break;
+    }
+    setTickInterval(tick_every);
+    setGeometry(geometry);
+    connect(this, &QSlider::valueChanged, this, [this] {
+        if (OnChange) OnChange();
+    });
+}
+
+void TrackBar::SetMin(int min) {
+    if (min > maximum()) return;
+    setMinimum(min);
+}
+
+void TrackBar::SetMax(int max) {
+    if (max < minimum()) return;
+    setMaximum(max);
+}
+
+// --- Edit, CheckBox, GroupBox ------------------------------------------------
+
+Edit::Edit(QWidget* parent, const std::string& text, QRect geometry) : QLineEdit(parent) {
+    setText(QString::fromStdString(text));
+    setGeometry(geometry);
+    connect(this, &QLineEdit::textChanged, this, [this] {
+        if (OnChange) OnChange();
+    });
+}
+
+CheckBox::CheckBox(QWidget* parent, const std::string& caption, QRect geometry, bool checked, bool box_right)
+    : QCheckBox(QString::fromStdString(caption), parent) {
+    if (box_right) setLayoutDirection(Qt::RightToLeft);
+    setChecked(checked);
+    setGeometry(geometry);
+    connect(this, &QCheckBox::clicked, this, [this] {
+        if (OnClick) OnClick();
+    });
+}
+
+GroupBox::GroupBox(QWidget* parent, const std::string& caption, QRect geometry)
+    : QGroupBox(QString::fromStdString(caption), parent) {
+    setGeometry(geometry);
+}
+
+// --- Timer -------------------------------------------------------------------
+
+Timer::Timer(QObject* parent, int interval_ms) : QObject(parent) {
+    timer_.setInterval(interval_ms);
+    // Coarse timers may fire up to 5 % late; the ticks here keep to the
+    // interval.
+    timer_.setTimerType(Qt::PreciseTimer);
+    connect(&timer_, &QTimer::timeout, this, [this] {
+        if (OnTimer) OnTimer();
+    });
+}
+
+void Timer::SetEnabled(bool enabled) {
+    // QTimer::start() would restart a running interval; an enabled timer
+    // keeps its phase.
+    if (enabled == timer_.isActive()) return;
+    if (enabled) timer_.start();
+    else timer_.stop();
+}
+
+}  // namespace quorvex::ui

@@ -1,0 +1,157 @@
+#pragma once
+// Thin Qt widgets with the behaviour the main window's handlers rely on:
+// property writes that act only on a change, change handlers that run nested
+// inside the write that caused them, and captions whose lone carriage returns
+// break the line on screen while the caption itself stays exact.
+//
+// Thread note: user-interface thread only, like every widget.
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QObject>
+#include <QSlider>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class QRadioButton;
+
+namespace quorvex::ui {
+
+// The text as it shows on screen: "\r\n" and a lone '\r' become '\n'.
+QString ScreenText(const std::string& text);
+
+// A handler bound to a control's event; empty means none.
+using Handler = std::function<void()>;
+
+// A caption label placed at a fixed position. Unless it has a fixed size it
+// fits its size to the text; a right-aligned one keeps its right edge.
+class Label : public QLabel {
+public:
+    enum class Align { left, right, centre };
+    Label(QWidget* parent, const std::string& caption, QRect geometry, Align align = Align::left,
+          bool fixed_size = false);
+
+    // The caption exactly as set; on screen '\r' breaks the line.
+    const std::string& Caption() const { return caption_; }
+    // Does nothing when the caption is unchanged.
+    void SetCaption(const std::string& caption);
+    // Foreground colour of the text.
+    void SetFontColor(QColor color);
+
+private:
+    void FitToText();
+
+    std::string caption_;
+    Align align_;
+    bool fixed_size_;
+};
+
+// A group of radio buttons under a caption, spread evenly down the box.
+// The click handler runs when the selection changes, whether by the user or
+// by SetItemIndex; selecting the current item again runs nothing.
+class RadioGroup : public QGroupBox {
+public:
+    RadioGroup(QWidget* parent, const std::string& caption, QRect geometry, std::vector<std::string> items);
+
+    // -1 when nothing is selected.
+    int ItemIndex() const { return index_; }
+    // Selects item index (beyond the last item: the last item; below 0: none)
+    // and runs the click handler when that changes the selection.
+    void SetItemIndex(int index);
+    // Caption of the selected item, empty when none is selected.
+    std::string SelectedCaption() const;
+    const std::vector<std::string>& Items() const { return items_; }
+    QRadioButton* Button(int index) const { return buttons_.at(static_cast<std::size_t>(index)); }
+
+    Handler OnClick;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void Arrange();
+    void Select(int index);
+
+    std::vector<std::string> items_;
+    std::vector<QRadioButton*> buttons_;
+    int index_ = -1;
+};
+
+// A vertical track bar with its min at the top. The change handler runs
+// exactly when the position changes, also when a new range moves it; a max
+// below the current min or a min above the current max is ignored.
+class TrackBar : public QSlider {
+public:
+    enum class Ticks { none, left, right };
+    TrackBar(QWidget* parent, QRect geometry, int min, int max, int position, int page_size, int tick_every,
+             Ticks ticks);
+
+    int Position() const { return value(); }
+    void SetPosition(int position) { setValue(position); }
+    int Min() const { return minimum(); }
+    int Max() const { return maximum(); }
+    void SetMin(int min);
+    void SetMax(int max);
+    void SetLineSize(int size) { setSingleStep(size); }
+    void SetPageSize(int size) { setPageStep(size); }
+
+    Handler OnChange;
+};
+
+// A one-line edit whose change handler runs whenever its text changes,
+// by typing or by SetText; setting the same text runs nothing.
+class Edit : public QLineEdit {
+public:
+    Edit(QWidget* parent, const std::string& text, QRect geometry);
+
+    std::string Text() const { return text().toStdString(); }
+    void SetText(const std::string& text) { setText(QString::fromStdString(text)); }
+
+    Handler OnChange;
+};
+
+// A check box whose click handler runs when the user toggles it; setting the
+// check mark from code runs nothing.
+class CheckBox : public QCheckBox {
+public:
+    CheckBox(QWidget* parent, const std::string& caption, QRect geometry, bool checked, bool box_right = false);
+
+    bool Checked() const { return isChecked(); }
+
+    Handler OnClick;
+};
+
+// A plain group box under a caption.
+class GroupBox : public QGroupBox {
+public:
+    GroupBox(QWidget* parent, const std::string& caption, QRect geometry);
+};
+
+// A repeating timer: while enabled it ticks once per interval, the first tick
+// one interval after it was enabled. Enabling it again while it runs does
+// not restart the interval.
+class Timer : public QObject {
+public:
+    Timer(QObject* parent, int interval_ms);
+
+    bool Enabled() const { return timer_.isActive(); }
+    void SetEnabled(bool enabled);
+    // Milliseconds until the next tick, -1 when disabled.
+    int RemainingMs() const { return timer_.remainingTime(); }
+
+    Handler OnTimer;
+
+private:
+    QTimer timer_;
+};
+
+// Gives a group box its own background colour, independent of its parent.
+void PaintOwnBackground(QWidget* widget, QColor color);
+
+}  // namespace quorvex::ui
