@@ -132,7 +132,8 @@ public:
     int PrepareSweep();
 
     // Fills the header's buffer with the next chunk, hands it to the device
-    // and advances the plan. Inert once shutoff or all_written is set.
+    // and advances the plan. Inert once shutoff or all_written is set, and
+    // for a header without data.
     void QueueChunk(WAVEHDR& header);
 
     // --- Fields (the window and playback read and write them directly) ---

@@ -28,7 +28,7 @@ int GeneratorState::RenderFastSweep(PBuffer buffer, int steps) {
     f_step = ((high + 0.01L) - low) / (steps - 1);
     f_ratio = expl(logl(high / low) / (steps - 1));
     const int silent = steps / 3;
-    const int block = std::clamp(buffer_bytes, 0, kBufferSamples) / ((steps + silent) * 2);
+    const int block = static_cast<int>(std::clamp(buffer_bytes, 0, kBufferSamples) / ((std::int64_t{steps} + silent) * 2));
 
     int index = 0;
     int left_phase = 0;
@@ -99,7 +99,7 @@ int GeneratorState::PrepareSweep() {
 }
 
 void GeneratorState::QueueChunk(WAVEHDR& header) {
-    if (shutoff || all_written) return;
+    if (shutoff || all_written || !header.lpData) return;
 
     // A header never describes more than its buffer holds.
     const std::uint32_t bytes = std::min<std::uint32_t>(header.dwBufferLength, sizeof(TBuffer));

@@ -2,7 +2,6 @@
 // chunk, markers, manual steps and the refusals.
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
