@@ -1,0 +1,48 @@
+#pragma once
+// Plays an embedded wave resource over its own output stream, looped without
+// a gap until stopped, mixed by the sound server with whatever else plays.
+// The tone output is untouched by it and does not touch it.
+//
+// Thread note: user-interface thread only.
+
+#include <QObject>
+#include <memory>
+#include <string_view>
+
+#include "output/wave_device.h"
+
+namespace quorvex {
+
+class NoisePlayer : public QObject {
+public:
+    // Plays through a device of its own.
+    explicit NoisePlayer(QObject* parent = nullptr);
+    // Plays through `device`, which outlives the player.
+    explicit NoisePlayer(WaveOutDevice& device, QObject* parent = nullptr);
+    // Stops.
+    ~NoisePlayer() override;
+
+    // Starts playing the resource `name` (found without regard to case),
+    // looped, replacing what this player played before. A missing or
+    // unreadable resource or a device that cannot play it changes nothing
+    // audible; returns whether playing started.
+    bool PlayWaveResource(std::string_view name);
+
+    // Stops playing; nothing happens when nothing plays.
+    void Stop();
+
+    bool playing() const { return handle_ != 0; }
+
+protected:
+    // The device's notifications need no handling here: a stop already
+    // knows everything they would say.
+    void customEvent(QEvent*) override {}
+
+private:
+    std::unique_ptr<WaveOutDevice> own_device_;
+    WaveOutDevice& device_;
+    HWAVEOUT handle_ = 0;
+    WAVEHDR header_{};
+};
+
+}  // namespace quorvex

@@ -1,0 +1,258 @@
+// The device layer on a real sound server: a private server with a null
+// sink, whose monitor is recorded and searched for the samples played.
+
+#include "output/pulse_wave_device.h"
+
+#include <QElapsedTimer>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <random>
+
+#include "output/playback.h"
+#include "tests/output/playback_rig.h"
+#include "tests/output/pulse_server.h"
+
+namespace quorvex {
+namespace {
+
+using testing_support::Find;
+using testing_support::PlaybackRig;
+using testing_support::PrivatePulseServer;
+using testing_support::WaitUntil;
+
+WAVEFORMATEX StereoFormat() {
+    WAVEFORMATEX format;
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = 2;
+    format.nSamplesPerSec = 44100;
+    format.wBitsPerSample = 16;
+    format.nBlockAlign = 4;
+    format.nAvgBytesPerSec = 44100 * 4;
+    return format;
+}
+
+// Samples no stretch of silence or rounding could produce by chance.
+std::vector<std::int16_t> Noise(std::size_t frames, unsigned seed) {
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> sample(-20000, 20000);
+    std::vector<std::int16_t> samples(frames * 2);
+    for (auto& s : samples) s = static_cast<std::int16_t>(sample(random));
+    return samples;
+}
+
+// Notes every notification with the time it arrived.
+class Recorder : public QObject {
+public:
+    struct Note {
+        QEvent::Type type;
+        WAVEHDR* header;
+        qint64 at_ms;
+    };
+    Recorder() { clock.start(); }
+    void customEvent(QEvent* event) override {
+        notes.push_back({event->type(), static_cast<WaveOutEvent*>(event)->header(), clock.elapsed()});
+    }
+    std::string Types() const {
+        std::string types;
+        for (const Note& n : notes) types += n.type == MM_WOM_OPEN ? "open " : n.type == MM_WOM_DONE ? "done " : "close ";
+        return types;
+    }
+    int Count(QEvent::Type type) const {
+        return static_cast<int>(std::count_if(notes.begin(), notes.end(), [type](const Note& n) { return n.type == type; }));
+    }
+    QElapsedTimer clock;
+    std::vector<Note> notes;
+};
+
+WAVEHDR HeaderFor(std::vector<std::int16_t>& samples) {
+    WAVEHDR header;
+    header.lpData = reinterpret_cast<char*>(samples.data());
+    header.dwBufferLength = static_cast<std::uint32_t>(samples.size() * sizeof(std::int16_t));
+    return header;
+}
+
+class PulseDeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(server.ok()) << server.error(); }
+
+    PrivatePulseServer server;
+    PulseWaveDevice device;
+};
+
+TEST_F(PulseDeviceTest, HeadersArePlayedExactlyAndComeBackOnlyOncePlayed) {
+    ASSERT_TRUE(server.StartRecording());
+    std::vector<std::int16_t> first = Noise(13230, 1);  // 0.3 s
+    std::vector<std::int16_t> second = Noise(8820, 2);  // 0.2 s
+    WAVEHDR header1 = HeaderFor(first);
+    WAVEHDR header2 = HeaderFor(second);
+    Recorder recorder;
+    HWAVEOUT handle = 0;
+    ASSERT_EQ(device.waveOutOpen(&handle, kDefaultWaveDevice, StereoFormat(), &recorder), MMSYSERR_NOERROR);
+    EXPECT_NE(handle, 0);
+    EXPECT_EQ(recorder.Types(), "");  // posted, not delivered inside the open
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count(MM_WOM_OPEN) == 1; }, 2000));
+
+    device.waveOutPrepareHeader(handle, &header1);
+    device.waveOutPrepareHeader(handle, &header2);
+    const qint64 start = recorder.clock.elapsed();
+    device.waveOutWrite(handle, &header1);
+    device.waveOutWrite(handle, &header2);
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count(MM_WOM_DONE) == 2; }, 3000));
+    EXPECT_EQ(recorder.notes[1].header, &header1);
+    EXPECT_EQ(recorder.notes[2].header, &header2);
+    // Not before the frames could have been played: 0.3 s, then 0.5 s.
+    EXPECT_GE(recorder.notes[1].at_ms - start, 280);
+    EXPECT_GE(recorder.notes[2].at_ms - start, 480);
+    EXPECT_TRUE(header2.dwFlags & WHDR_DONE);
+    EXPECT_FALSE(header2.dwFlags & WHDR_INQUEUE);
+
+    // The reset and close right after the last done notification cut nothing.
+    device.waveOutReset(handle);
+    device.waveOutClose(handle);
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count(MM_WOM_CLOSE) == 1; }, 2000));
+    EXPECT_EQ(recorder.Types(), "open done done close ");
+
+    std::vector<std::int16_t> both = first;
+    both.insert(both.end(), second.begin(), second.end());
+    const std::vector<std::int16_t> recording = server.StopRecording();
+    const std::ptrdiff_t at = Find(recording, both);
+    EXPECT_GE(at, 0) << "played samples not found in " << recording.size() << " recorded";
+    EXPECT_EQ(at % 2, 0);
+
+    // Harmless on the closed handle.
+    EXPECT_EQ(device.waveOutReset(handle), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(device.waveOutClose(handle), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(device.waveOutUnprepareHeader(handle, &header1), MMSYSERR_INVALHANDLE);
+    WaitUntil([] { return false; }, 50);
+    EXPECT_EQ(recorder.Types(), "open done done close ");
+}
+
+TEST_F(PulseDeviceTest, ResetReturnsALoopingHeaderAndLaterWritesStillPlayInFull) {
+    ASSERT_TRUE(server.StartRecording());
+    std::vector<std::int16_t> loop = Noise(441, 3);
+    std::vector<std::int16_t> after = Noise(4410, 4);
+    WAVEHDR looping = HeaderFor(loop);
+    looping.dwFlags = WHDR_BEGINLOOP | WHDR_ENDLOOP;
+    looping.dwLoops = 0xFFFFFFFF;
+    WAVEHDR tail = HeaderFor(after);
+    Recorder recorder;
+    HWAVEOUT handle = 0;
+    ASSERT_EQ(device.waveOutOpen(&handle, kDefaultWaveDevice, StereoFormat(), &recorder), MMSYSERR_NOERROR);
+    device.waveOutPrepareHeader(handle, &looping);
+    device.waveOutPrepareHeader(handle, &tail);
+    device.waveOutWrite(handle, &looping);
+    // A looping header comes back only on reset.
+    EXPECT_FALSE(WaitUntil([&] { return recorder.Count(MM_WOM_DONE) > 0; }, 300));
+    device.waveOutReset(handle);
+    EXPECT_TRUE(WaitUntil([&] { return recorder.Count(MM_WOM_DONE) == 1; }, 1000));
+
+    device.waveOutWrite(handle, &tail);
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count(MM_WOM_DONE) == 2; }, 2000));
+    EXPECT_EQ(recorder.notes.back().header, &tail);
+    device.waveOutClose(handle);
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count(MM_WOM_CLOSE) == 1; }, 2000));
+
+    const std::vector<std::int16_t> recording = server.StopRecording();
+    std::vector<std::int16_t> three_loops = loop;
+    for (int k = 0; k < 2; ++k) three_loops.insert(three_loops.end(), loop.begin(), loop.end());
+    EXPECT_GE(Find(recording, three_loops), 0);  // repeated without a gap
+    EXPECT_GE(Find(recording, after), 0);
+}
+
+TEST_F(PulseDeviceTest, LosingTheServerReturnsEveryHeaderAndCloses) {
+    std::vector<std::int16_t> first = Noise(44100, 5);
+    std::vector<std::int16_t> second = Noise(44100, 6);
+    WAVEHDR header1 = HeaderFor(first);
+    WAVEHDR header2 = HeaderFor(second);
+    Recorder recorder;
+    HWAVEOUT handle = 0;
+    ASSERT_EQ(device.waveOutOpen(&handle, kDefaultWaveDevice, StereoFormat(), &recorder), MMSYSERR_NOERROR);
+    device.waveOutPrepareHeader(handle, &header1);
+    device.waveOutPrepareHeader(handle, &header2);
+    device.waveOutWrite(handle, &header1);
+    device.waveOutWrite(handle, &header2);
+    WaitUntil([] { return false; }, 100);
+
+    server.Kill();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count(MM_WOM_CLOSE) == 1; }, 2000));
+    EXPECT_EQ(recorder.Types(), "open done done close ");
+    EXPECT_EQ(recorder.notes[1].header, &header1);
+    EXPECT_EQ(recorder.notes[2].header, &header2);
+    // The owner may still stop and close as usual; nothing more arrives.
+    device.waveOutReset(handle);
+    device.waveOutClose(handle);
+    WaitUntil([] { return false; }, 50);
+    EXPECT_EQ(recorder.Types(), "open done done close ");
+
+    // A later open reports the missing server.
+    HWAVEOUT again = 0;
+    EXPECT_EQ(device.waveOutOpen(&again, kDefaultWaveDevice, StereoFormat(), &recorder), MMSYSERR_NODRIVER);
+    EXPECT_EQ(again, 0);
+}
+
+TEST(PulseDeviceWithoutServer, OpenFailsAtOnceWithNoDriver) {
+    QTemporaryDir empty;
+    qputenv("XDG_RUNTIME_DIR", empty.path().toLocal8Bit());
+    qputenv("PULSE_SERVER", ("unix:" + empty.path() + "/none").toLocal8Bit());
+    PulseWaveDevice device;
+    Recorder recorder;
+    HWAVEOUT handle = 77;
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(device.waveOutOpen(&handle, kDefaultWaveDevice, StereoFormat(), &recorder), MMSYSERR_NODRIVER);
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_EQ(handle, 0);
+    qunsetenv("PULSE_SERVER");
+}
+
+TEST_F(PulseDeviceTest, RefusedOpensNameTheirCause) {
+    Recorder recorder;
+    WAVEFORMATEX eight_bit = StereoFormat();
+    eight_bit.wBitsPerSample = 8;
+    eight_bit.nBlockAlign = 2;
+    eight_bit.nAvgBytesPerSec = 88200;
+    HWAVEOUT handle = 0;
+    EXPECT_EQ(device.waveOutOpen(&handle, kDefaultWaveDevice, eight_bit, &recorder), WAVERR_BADFORMAT);
+    EXPECT_EQ(device.waveOutOpen(&handle, 1, StereoFormat(), &recorder), MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(handle, 0);
+    WaitUntil([] { return false; }, 50);
+    EXPECT_EQ(recorder.Types(), "");
+}
+
+// Playback as the window runs it, on the real device.
+TEST_F(PulseDeviceTest, PlaybackPlaysTheEngineRenderAndStopsPromptly) {
+    ASSERT_TRUE(server.StartRecording());
+    PlaybackRig rig(device);
+    rig.gen.speed = speeds::no_sweep;
+    rig.view.lower = "440";
+    rig.playback.btnStartClick();
+    ASSERT_TRUE(WaitUntil([&] { return rig.gen.buffers_played >= 3; }, 3000));
+    QElapsedTimer clock;
+    clock.start();
+    rig.playback.btnStartClick();
+    EXPECT_LT(clock.elapsed(), 500);
+    EXPECT_TRUE(rig.gen.closed);
+    EXPECT_EQ(rig.view.caption, "&Start");
+
+    const std::vector<std::int16_t> recording = server.StopRecording();
+    EXPECT_GE(Find(recording, testing_support::EngineRender(rig.gen, 3)), 0);
+}
+
+TEST_F(PulseDeviceTest, PlaybackEndsWhenTheServerGoesAndThenReportsIt) {
+    PlaybackRig rig(device);
+    rig.gen.speed = speeds::manual;
+    rig.playback.btnStartClick();
+    ASSERT_TRUE(WaitUntil([&] { return rig.view.caption == "&STOP"; }, 2000));
+    server.Kill();
+    ASSERT_TRUE(WaitUntil([&] { return rig.gen.closed; }, 2000));
+    EXPECT_FALSE(rig.gen.sweep_running);
+    EXPECT_EQ(rig.view.caption, "&Start");
+
+    rig.playback.StopOutput();  // comes straight back
+    rig.playback.btnStartClick();
+    EXPECT_THAT(rig.view.warnings, testing::ElementsAre("Error opening waveform audio.\rno device driver present"));
+    EXPECT_FALSE(rig.gen.sweep_running);
+}
+
+}  // namespace
+}  // namespace quorvex
