@@ -1,0 +1,130 @@
+// Checks a recording of the program's output (raw s16le stereo, 44100 Hz) for
+// the end-to-end test:
+//   sweep_check fast FILE  the fast smooth sweep at level 12: every pass is
+//                          57319 frames long and opens with 333 x 43 silent
+//                          frames; the peak is Round(0.251189 x 32767); both
+//                          channels carry the same samples.
+//   sweep_check slow FILE  the start of a slow sweep: sound in the low tens of
+//                          Hz, as the sweep's first seconds play.
+// Prints what it found; exits 0 when the recording passes, 1 otherwise.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr long kPassFrames = 57319;
+constexpr long kSilentFrames = 333L * 43;
+// Gaps inside the sound (a sine through zero) are a few frames at most; the
+// silence that opens a pass is thousands.
+constexpr long kMinGap = 1000;
+
+struct Frame {
+    std::int16_t left, right;
+};
+
+std::vector<Frame> Read(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<Frame> frames(bytes.size() / sizeof(Frame));
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const auto* p = reinterpret_cast<const unsigned char*>(bytes.data() + i * 4);
+        frames[i].left = static_cast<std::int16_t>(p[0] | (p[1] << 8));
+        frames[i].right = static_cast<std::int16_t>(p[2] | (p[3] << 8));
+    }
+    return frames;
+}
+
+bool Silent(const Frame& f) { return f.left == 0 && f.right == 0; }
+
+int Fail(const char* what) {
+    std::printf("FAIL: %s\n", what);
+    return 1;
+}
+
+int CheckFast(const std::vector<Frame>& frames) {
+    // Onsets: the first sounding frame after a silent run of kMinGap or more.
+    std::vector<long> onsets;
+    std::vector<long> gaps;
+    long run = kMinGap;  // the recording opens in silence
+    int peak = 0;
+    bool channels_equal = true;
+    for (long i = 0; i < static_cast<long>(frames.size()); ++i) {
+        const Frame& f = frames[static_cast<std::size_t>(i)];
+        if (Silent(f)) {
+            ++run;
+            continue;
+        }
+        if (run >= kMinGap) {
+            onsets.push_back(i);
+            gaps.push_back(run);
+        }
+        run = 0;
+        peak = std::max({peak, std::abs(static_cast<int>(f.left)), std::abs(static_cast<int>(f.right))});
+        channels_equal = channels_equal && f.left == f.right;
+    }
+    std::printf("frames %zu, passes started %zu, peak %d\n", frames.size(), onsets.size(), peak);
+    if (onsets.size() < 3) return Fail("fewer than three passes recorded");
+
+    const int expected_peak = static_cast<int>(std::lround(0.251189 * 32767));
+    for (std::size_t k = 1; k < onsets.size(); ++k) {
+        const long period = onsets[k] - onsets[k - 1];
+        // The first sample of a pass is sin(0) = 0, and the next may round to
+        // 0 too: the onset can lie a frame or two past the silence.
+        std::printf("pass %zu: period %ld, silence before it %ld\n", k, period, gaps[k]);
+        if (period != kPassFrames) return Fail("pass length is not 57319 frames");
+        if (gaps[k] < kSilentFrames || gaps[k] > kSilentFrames + 4) return Fail("silence is not 333 x 43 frames");
+    }
+    if (peak != expected_peak) return Fail("peak is not the level-12 amplitude");
+    if (!channels_equal) return Fail("channels differ although in phase");
+    std::printf("OK: fast smooth sweep, period %ld, silence %ld, peak %d\n", kPassFrames, kSilentFrames, peak);
+    return 0;
+}
+
+int CheckSlow(const std::vector<Frame>& frames) {
+    long sounding = 0;
+    long crossings = 0;
+    long first = -1;
+    long last = -1;
+    int previous_sign = 0;
+    for (long i = 0; i < static_cast<long>(frames.size()); ++i) {
+        const int v = frames[static_cast<std::size_t>(i)].left;
+        if (v == 0) continue;
+        ++sounding;
+        if (first < 0) first = i;
+        last = i;
+        const int sign = v > 0 ? 1 : -1;
+        if (previous_sign < 0 && sign > 0) ++crossings;
+        previous_sign = sign;
+    }
+    if (sounding < kRate) return Fail("less than a second of sound");
+    const double seconds = static_cast<double>(last - first) / kRate;
+    const double hz = crossings / seconds;
+    std::printf("sounding %.2f s, about %.1f Hz\n", static_cast<double>(sounding) / kRate, hz);
+    if (hz < 15 || hz > 60) return Fail("not the first seconds of a slow sweep from 20 Hz");
+    std::printf("OK: slow sweep under way\n");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s fast|slow FILE\n", argv[0]);
+        return 2;
+    }
+    const std::string kind = argv[1];
+    const std::vector<Frame> frames = Read(argv[2]);
+    if (kind == "fast") return CheckFast(frames);
+    if (kind == "slow") return CheckSlow(frames);
+    std::fprintf(stderr, "unknown kind %s\n", argv[1]);
+    return 2;
+}

@@ -1,0 +1,664 @@
+#include "ui/uquorvex.h"
+
+#include <QCoreApplication>
+#include <QLocale>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <utility>
+
+#include "controls/kv_num_spin.h"
+#include "output/playback.h"
+#include "output/virtual_wave_device.h"
+#include "ui/widgets.h"
+
+namespace quorvex {
+namespace {
+
+using Messages = std::vector<std::pair<std::string, std::string>>;
+
+// A window playing into a virtual device, its message boxes recorded.
+class WindowTest : public ::testing::Test {
+protected:
+    VirtualWaveDevice device;
+    VirtualWaveDevice noise_device;
+    Messages messages;
+    std::unique_ptr<TfToneGenerator> window = std::make_unique<TfToneGenerator>(
+        device, noise_device, [this](const std::string& caption, const std::string& text) { messages.emplace_back(caption, text); });
+    TfToneGenerator& w = *window;
+    GeneratorState& gen = w.gen();
+
+    // Hands the device's pending notifications to playback.
+    static void Deliver() { QCoreApplication::sendPostedEvents(); }
+
+    void ShowActive() {
+        w.show();
+        w.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    }
+
+    void Start() {
+        w.btnStart->click();
+        Deliver();
+    }
+
+    int Opens() const { return static_cast<int>(std::count(device.calls().begin(), device.calls().end(), "open")); }
+
+    void SelectManual() { w.grpSweepSpeed->SetItemIndex(3); }
+
+    void ToggleChirp() { QTest::keyClick(w.cbChirp, Qt::Key_Space); }
+};
+
+std::string Text(const QPushButton* b) { return b->text().toStdString(); }
+
+// --- Start-up -------------------------------------------------------------------
+
+TEST_F(WindowTest, StartupStateHoldsEveryRow) {
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("   Q u o r v e x   V 2.0"));
+    EXPECT_EQ(w.size(), QSize(443, 388));
+    EXPECT_EQ(w.minimumSize(), w.maximumSize());
+
+    // Sweep mode and range.
+    EXPECT_EQ(w.grpSweepMode->SelectedCaption(), "Log");
+    EXPECT_EQ(gen.log_lin, modes::logarithmic);
+    EXPECT_EQ(w.gbFrequencyRange->SelectedCaption(), "Wide  (20Hz .. 20KHz)");
+    EXPECT_EQ(gen.range, ranges::wide);
+    EXPECT_EQ(gen.f_min, 20);
+    EXPECT_EQ(gen.f_max, 20000);
+    EXPECT_EQ(w.edtF1->Text(), "20");
+    EXPECT_EQ(w.edtF2->Text(), "20000");
+    for (ui::Label* l : {w.lblFMinL, w.lblFMinR}) EXPECT_EQ(l->Caption(), "20");
+    for (ui::Label* l : {w.lblFMaxL, w.lblFMaxR}) EXPECT_EQ(l->Caption(), "20000");
+
+    // Sweep speed.
+    EXPECT_EQ(w.grpSweepSpeed->SelectedCaption(), "Fast (smooth)");
+    EXPECT_EQ(gen.speed, speeds::fast_smooth);
+    EXPECT_FALSE(w.edtF1->isHidden());
+    EXPECT_FALSE(w.edtF2->isHidden());
+    EXPECT_FALSE(w.chkOctaveMarker->isEnabled());
+    EXPECT_FALSE(w.lblLastMarker->isEnabled());
+    for (QWidget* c : std::initializer_list<QWidget*>{w.tkbLeftFrequency, w.tkbRightFrequency, w.cbLockFreq,
+                                                      w.lblFMinL, w.lblFMinR, w.lblFMaxL, w.lblFMaxR, w.lblFLeft,
+                                                      w.lblFRight}) {
+        EXPECT_FALSE(c->isEnabled()) << c->metaObject()->className();
+    }
+    for (ui::TrackBar* bar : {w.tkbLeftFrequency, w.tkbRightFrequency}) {
+        EXPECT_EQ(bar->Min(), 0);
+        EXPECT_EQ(bar->Max(), 10);
+        EXPECT_EQ(bar->Position(), 10);
+    }
+    EXPECT_EQ(gen.fl, 20.0L);
+    EXPECT_EQ(gen.fr, 20.0L);
+    EXPECT_EQ(w.lblFLeft->Caption(), "20 Hz");
+    EXPECT_EQ(w.lblFRight->Caption(), "20 Hz");
+    EXPECT_EQ(gen.direction, directions::holding);
+
+    // Channels and levels.
+    EXPECT_EQ(w.grpChannels->SelectedCaption(), "In phase");
+    EXPECT_EQ(gen.out_level, out_levels::phase_normal);
+    EXPECT_EQ(w.tkbLeftLevel->Position(), 12);
+    EXPECT_EQ(w.tkbRightLevel->Position(), 12);
+    EXPECT_EQ(w.tbLowPower->Position(), 20);
+    EXPECT_EQ(w.lblLeftLevel->Caption(), "-12");
+    EXPECT_EQ(w.lblRightLevel->Caption(), "-12");
+    EXPECT_EQ(w.lblLeftAttn->Caption(), "Left Attn: 0 dB");
+    EXPECT_EQ(gen.left_amplitude, LevelToAmplitude(12, 20));
+    EXPECT_EQ(gen.right_amplitude, LevelToAmplitude(12, 20));
+    EXPECT_NEAR(static_cast<double>(gen.left_amplitude), 0.251189, 1e-6);
+    EXPECT_TRUE(w.Timer->Enabled());
+
+    // Status label, chirp, lock, output.
+    EXPECT_EQ(w.lblFnow->Caption(), "fast (smooth)");
+    EXPECT_FALSE(w.cbChirp->Checked());
+    EXPECT_FALSE(w.timerChirp->Enabled());
+    EXPECT_EQ(gen.FChirpCum, 0.0);
+    EXPECT_EQ(w.lblChirpCum->Caption(), "Cum:");
+    EXPECT_TRUE(w.cbLockFreq->Checked());
+    EXPECT_TRUE(gen.locked_frequencies);
+    EXPECT_FALSE(gen.sweep_running);
+    EXPECT_EQ(Text(w.btnStart), "&Start");
+    EXPECT_EQ(Text(w.btnAddWhiteNoise), " Add White Noise");
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(WindowTest, CreationRunsExactlyTheseHandlers) {
+    const std::vector<std::string> expected{
+        "tkbLeftLevelChange",     "UpdateLevels",     "grpSweepModeClick",  "gbFrequencyRangeClick",
+        "edtF1Change",            "edtF2Change",      "grpSweepSpeedClick", "tkbLeftFrequencyChange",
+        "tkbRightFrequencyChange", "UpdateLevels",
+    };
+    EXPECT_EQ(w.HandlerRuns(), expected);
+}
+
+TEST_F(WindowTest, DbScaleLabelsStandLevelWithTheirBarPositions) {
+    ASSERT_EQ(w.dBScaleLabels.size(), 6u);
+    const std::vector<std::string> texts{"0", "-5", "-10", "-15", "-20", "-25"};
+    const std::vector<int> tops{24, 49, 75, 101, 127, 152};
+    const std::vector<QColor> colours{Qt::red, Qt::red, Qt::yellow, QColor(0, 128, 0), QColor(0, 128, 0),
+                                      QColor(0, 128, 0)};
+    for (std::size_t i = 0; i < 6; ++i) {
+        const ui::Label* l = w.dBScaleLabels[i];
+        EXPECT_EQ(l->parentWidget(), w.GroupBox1);
+        EXPECT_EQ(l->Caption(), texts[i]);
+        EXPECT_EQ(l->y(), tops[i]) << i;
+        EXPECT_EQ(l->x(), 0);
+        EXPECT_EQ(l->width(), w.GroupBox1->width());
+        EXPECT_EQ(l->palette().color(QPalette::WindowText), colours[i]) << i;
+    }
+}
+
+TEST_F(WindowTest, TabOrderFollowsTheLayout) {
+    EXPECT_EQ(w.btnStart->nextInFocusChain(), w.btnExit);
+    EXPECT_EQ(w.edtF1->nextInFocusChain(), w.edtF2);
+    EXPECT_EQ(w.tkbLeftLevel->nextInFocusChain(), w.tkbRightLevel);
+}
+
+// --- Levels and channels ------------------------------------------------------------
+
+TEST_F(WindowTest, LinkedLevelsFollowEachOther) {
+    w.ClearHandlerRuns();
+    w.tkbLeftLevel->SetPosition(20);
+    EXPECT_EQ(w.HandlerRuns(), (std::vector<std::string>{"tkbLeftLevelChange", "tkbRightLevelChange",
+                                                         "UpdateLevels", "UpdateLevels"}));
+    EXPECT_EQ(w.tkbRightLevel->Position(), 20);
+    EXPECT_EQ(gen.left_amplitude, 0.1L);
+    EXPECT_EQ(gen.right_amplitude, 0.1L);
+    EXPECT_EQ(w.lblRightLevel->Caption(), "-20");
+
+    w.tkbRightLevel->SetPosition(0);
+    EXPECT_EQ(w.tkbLeftLevel->Position(), 0);
+    EXPECT_EQ(w.lblLeftLevel->Caption(), "-0");
+    EXPECT_EQ(gen.left_amplitude, 1.0L);
+}
+
+TEST_F(WindowTest, AttenuationBarSetsTheStepAndPullsTheRightBar) {
+    struct Case {
+        int low_power;
+        const char* attn;
+    };
+    for (const Case c : {Case{30, "Left Attn: 10 dB"}, Case{1, "Left Attn: -19 dB"}, Case{20, "Left Attn: 0 dB"}}) {
+        w.tbLowPower->SetPosition(c.low_power);
+        EXPECT_EQ(w.lblLeftAttn->Caption(), c.attn);
+        EXPECT_EQ(gen.left_amplitude, LevelToAmplitude(12, c.low_power));
+        EXPECT_EQ(gen.right_amplitude, LevelToAmplitude(12, c.low_power));
+    }
+
+    w.grpChannels->SetItemIndex(2);
+    w.tkbRightLevel->SetPosition(3);
+    w.grpChannels->SetItemIndex(0);
+    EXPECT_EQ(w.tkbLeftLevel->Position(), 12);  // no relinking on the switch
+    w.tbLowPower->SetPosition(25);
+    EXPECT_EQ(w.tkbRightLevel->Position(), 12);
+}
+
+TEST_F(WindowTest, IndependentLevelsStayApartUntilABarMovesAgain) {
+    w.grpChannels->SetItemIndex(2);
+    EXPECT_EQ(gen.out_level, out_levels::independent);
+    w.tkbLeftLevel->SetPosition(20);
+    w.tkbRightLevel->SetPosition(5);
+    EXPECT_EQ(w.tkbLeftLevel->Position(), 20);
+    EXPECT_EQ(gen.left_amplitude, LevelToAmplitude(20, 20));
+    EXPECT_EQ(gen.right_amplitude, LevelToAmplitude(5, 20));
+
+    w.grpChannels->SetItemIndex(0);
+    EXPECT_EQ(w.tkbRightLevel->Position(), 5);
+    w.tkbRightLevel->SetPosition(6);
+    EXPECT_EQ(w.tkbLeftLevel->Position(), 6);
+}
+
+TEST_F(WindowTest, ChannelSwitchesShowOffAndKeepTheAttenuationText) {
+    QTest::keyClick(w.chkLeft, Qt::Key_Space);
+    EXPECT_EQ(w.lblLeftLevel->Caption(), "Off");
+    EXPECT_EQ(gen.left_amplitude, 0.0L);
+    w.tbLowPower->SetPosition(10);
+    EXPECT_EQ(w.lblLeftAttn->Caption(), "Left Attn: 0 dB");
+    EXPECT_EQ(gen.right_amplitude, LevelToAmplitude(12, 10));
+
+    QTest::keyClick(w.chkRight, Qt::Key_Space);
+    EXPECT_EQ(w.lblRightLevel->Caption(), "Off");
+    EXPECT_EQ(gen.right_amplitude, 0.0L);
+    QTest::keyClick(w.chkLeft, Qt::Key_Space);
+    EXPECT_EQ(w.lblLeftAttn->Caption(), "Left Attn: -10 dB");
+}
+
+TEST_F(WindowTest, ChannelRelationMarksBothTablesOnlyOnAChange) {
+    gen.left_sine_table_valid = gen.right_sine_table_valid = true;
+    w.ClearHandlerRuns();
+    w.grpChannels->SetItemIndex(0);
+    EXPECT_TRUE(w.HandlerRuns().empty());
+    EXPECT_TRUE(gen.left_sine_table_valid);
+
+    QTest::mouseClick(w.grpChannels->Button(1), Qt::LeftButton, {}, QPoint(6, 6));
+    EXPECT_EQ(gen.out_level, out_levels::phase_reverse);
+    EXPECT_FALSE(gen.left_sine_table_valid);
+    EXPECT_FALSE(gen.right_sine_table_valid);
+    EXPECT_EQ(w.tkbRightLevel->Position(), 12);
+}
+
+TEST_F(WindowTest, AmplitudeTickMarksChangedTablesOnceAndEmptiesFnow) {
+    w.TimerTimer();  // the first tick after start-up: present amplitudes are -1
+    EXPECT_FALSE(w.Timer->Enabled());
+    EXPECT_EQ(w.lblFnow->Caption(), "");
+    EXPECT_FALSE(gen.left_sine_table_valid);
+    EXPECT_FALSE(gen.right_sine_table_valid);
+
+    // As if the tables had been built with the wanted amplitudes.
+    gen.present_left_amplitude = gen.left_amplitude;
+    gen.present_right_amplitude = gen.right_amplitude;
+    gen.left_sine_table_valid = gen.right_sine_table_valid = true;
+    w.tkbLeftLevel->SetPosition(14);
+    EXPECT_TRUE(w.Timer->Enabled());
+    w.tkbLeftLevel->SetPosition(12);  // back again before the tick
+    w.SetFnowText("x");
+    w.TimerTimer();
+    EXPECT_EQ(w.lblFnow->Caption(), "");
+    EXPECT_TRUE(gen.left_sine_table_valid);
+    EXPECT_TRUE(gen.right_sine_table_valid);
+
+    QTest::keyClick(w.chkRight, Qt::Key_Space);
+    w.TimerTimer();
+    EXPECT_TRUE(gen.left_sine_table_valid);
+    EXPECT_FALSE(gen.right_sine_table_valid);
+}
+
+TEST_F(WindowTest, AmplitudeTickRestartsRunningOutputOnlyForAChange) {
+    Start();
+    ASSERT_TRUE(gen.sweep_running);
+    w.TimerTimer();  // present amplitudes were set when the tables were built
+    EXPECT_EQ(Opens(), 1);
+
+    w.tkbLeftLevel->SetPosition(3);
+    w.TimerTimer();
+    Deliver();
+    EXPECT_EQ(Opens(), 2);
+    EXPECT_TRUE(gen.sweep_running);
+    EXPECT_EQ(gen.present_left_amplitude, LevelToAmplitude(3, 20));
+}
+
+// --- Range, mode and speed ----------------------------------------------------------------
+
+TEST_F(WindowTest, RangeSelectionSetsLimitsEditsLabelsAndStatus) {
+    struct Case {
+        int index;
+        ranges range;
+        std::int32_t f_min, f_max;
+        const char *lower, *upper, *status;
+    };
+    const Case cases[] = {
+        {2, ranges::mf, 300, 3000, "300", "3000", "mf"},
+        {1, ranges::hf, 1000, 15000, "1000", "15000", "hf"},
+        {3, ranges::lf, 50, 1000, "50", "1000", "lf"},
+        {0, ranges::wide, 20, 20000, "20", "20000", "wide"},
+    };
+    for (const Case& c : cases) {
+        w.gbFrequencyRange->SetItemIndex(c.index);
+        EXPECT_EQ(gen.range, c.range) << c.index;
+        EXPECT_EQ(gen.f_min, c.f_min);
+        EXPECT_EQ(gen.f_max, c.f_max);
+        EXPECT_EQ(w.edtF1->Text(), c.lower);
+        EXPECT_EQ(w.edtF2->Text(), c.upper);
+        EXPECT_EQ(w.lblFMinL->Caption(), c.lower);
+        EXPECT_EQ(w.lblFMinR->Caption(), c.lower);
+        EXPECT_EQ(w.lblFMaxL->Caption(), c.upper);
+        EXPECT_EQ(w.lblFMaxR->Caption(), c.upper);
+        EXPECT_EQ(w.lblFnow->Caption(), c.status);
+    }
+}
+
+TEST_F(WindowTest, ReselectingAnItemRunsNothing) {
+    w.SetFnowText("kept");
+    gen.direction = directions::up;
+    w.ClearHandlerRuns();
+    w.gbFrequencyRange->SetItemIndex(0);
+    w.grpSweepMode->SetItemIndex(1);
+    w.grpSweepSpeed->SetItemIndex(0);
+    QTest::mouseClick(w.grpSweepSpeed->Button(0), Qt::LeftButton, {}, QPoint(6, 6));
+    EXPECT_TRUE(w.HandlerRuns().empty());
+    EXPECT_EQ(w.lblFnow->Caption(), "kept");
+    EXPECT_EQ(gen.direction, directions::up);
+}
+
+TEST_F(WindowTest, ModeSelectionSetsTheModeAndStatus) {
+    w.grpSweepMode->SetItemIndex(0);
+    EXPECT_EQ(gen.log_lin, modes::linear);
+    EXPECT_EQ(w.lblFnow->Caption(), "linear");
+    w.grpSweepMode->SetItemIndex(1);
+    EXPECT_EQ(gen.log_lin, modes::logarithmic);
+    EXPECT_EQ(w.lblFnow->Caption(), "log");
+}
+
+TEST_F(WindowTest, SpeedSelectionShowsAndEnablesTheControlsOfItsKind) {
+    struct Case {
+        int index;
+        speeds speed;
+        bool upper_edit_shown, markers, manual;
+        const char* status;
+    };
+    const Case cases[] = {
+        {2, speeds::slow, true, true, false, "slow"},
+        {1, speeds::fast_stepped, true, false, false, "fast (stepped)"},
+        {4, speeds::no_sweep, false, false, false, "no sweep"},
+        {3, speeds::manual, true, false, true, "manual"},
+        {0, speeds::fast_smooth, true, false, false, "fast (smooth)"},
+    };
+    for (const Case& c : cases) {
+        gen.direction = directions::down;
+        w.grpSweepSpeed->SetItemIndex(c.index);
+        EXPECT_EQ(gen.speed, c.speed) << c.index;
+        EXPECT_FALSE(w.edtF1->isHidden());
+        EXPECT_EQ(!w.edtF2->isHidden(), c.upper_edit_shown) << c.index;
+        EXPECT_EQ(w.chkOctaveMarker->isEnabled(), c.markers) << c.index;
+        EXPECT_EQ(w.lblLastMarker->isEnabled(), c.markers) << c.index;
+        for (QWidget* m : std::initializer_list<QWidget*>{w.tkbLeftFrequency, w.tkbRightFrequency, w.cbLockFreq,
+                                                          w.lblFMinL, w.lblFMinR, w.lblFMaxL, w.lblFMaxR,
+                                                          w.lblFLeft, w.lblFRight}) {
+            EXPECT_EQ(m->isEnabled(), c.manual) << c.index;
+        }
+        EXPECT_EQ(w.lblFnow->Caption(), c.status);
+        EXPECT_EQ(gen.direction, directions::holding);
+    }
+}
+
+TEST_F(WindowTest, RangeAndModeLeaveDirectionAndTheBarsAlone) {
+    SelectManual();
+    w.tkbLeftFrequency->SetPosition(100);
+    const extended fl = gen.fl;
+    gen.direction = directions::up;
+    w.gbFrequencyRange->SetItemIndex(2);
+    w.grpSweepMode->SetItemIndex(0);
+    EXPECT_EQ(gen.direction, directions::up);
+    EXPECT_EQ(w.tkbLeftFrequency->Position(), 100);
+    EXPECT_EQ(gen.fl, fl);
+    EXPECT_EQ(w.lblFMinL->Caption(), "300");
+}
+
+TEST_F(WindowTest, TypingALimitChangesTheLabelsButNotTheField) {
+    w.edtF1->setFocus();
+    w.edtF1->selectAll();
+    QTest::keyClicks(w.edtF1, "44");
+    EXPECT_EQ(w.lblFMinL->Caption(), "44");
+    EXPECT_EQ(w.lblFMinR->Caption(), "44");
+    EXPECT_EQ(gen.f_min, 20);
+}
+
+// --- Manual frequency, lock and chirp ---------------------------------------------------
+
+TEST_F(WindowTest, FirstManualSelectionPutsBothBarsAtTheBottom) {
+    SelectManual();
+    for (ui::TrackBar* bar : {w.tkbLeftFrequency, w.tkbRightFrequency}) {
+        EXPECT_EQ(bar->Min(), 1);
+        EXPECT_EQ(bar->Max(), 180);
+        EXPECT_EQ(bar->Position(), 180);
+        EXPECT_EQ(bar->pageStep(), 10);
+    }
+    EXPECT_EQ(gen.fl, 20.0L);
+    EXPECT_EQ(gen.fr, 20.0L);
+    EXPECT_EQ(w.lblFLeft->Caption(), "20 Hz");
+
+    // The bars keep their range and position; the labels keep the plain limit.
+    w.grpSweepSpeed->SetItemIndex(0);
+    EXPECT_EQ(w.tkbLeftFrequency->Max(), 180);
+    EXPECT_EQ(w.lblFLeft->Caption(), "20");
+    EXPECT_EQ(w.lblFRight->Caption(), "20");
+}
+
+TEST_F(WindowTest, BarPositionsMapBetweenTheLimits) {
+    struct Case {
+        int mode_index;  // 0 Linear, 1 Log
+        int position;
+        double hz;
+        const char* label;
+    };
+    const Case cases[] = {
+        {1, 180, 20.0, "20 Hz"},       {1, 179, 20.79, "21 Hz"},      {0, 179, 131.62, "132 Hz"},
+        {1, 90, 644.78, "645 Hz"},     {1, 1, 20000.0, "20000 Hz"},   {0, 1, 20000.0, "20000 Hz"},
+    };
+    SelectManual();
+    for (const Case& c : cases) {
+        w.grpSweepMode->SetItemIndex(c.mode_index);
+        w.tkbLeftFrequency->SetPosition(c.position == 180 ? 179 : 180);
+        w.tkbLeftFrequency->SetPosition(c.position);
+        EXPECT_NEAR(static_cast<double>(gen.fl), c.hz, 0.005) << c.position;
+        EXPECT_EQ(gen.fr, gen.fl);
+        EXPECT_EQ(w.lblFLeft->Caption(), c.label);
+        EXPECT_EQ(w.lblFRight->Caption(), c.label);
+    }
+}
+
+TEST_F(WindowTest, FrequencyLabelsRoundHalvesAwayFromZero) {
+    gen.f_min = 20;
+    gen.f_max = 25;
+    w.grpSweepMode->SetItemIndex(0);
+    w.tkbLeftFrequency->SetPosition(9);  // the stored bar range 0..10: 20.5 Hz
+    EXPECT_EQ(gen.fl, 20.5L);
+    EXPECT_EQ(w.lblFLeft->Caption(), "21 Hz");
+}
+
+TEST_F(WindowTest, UnlockedBarsMoveAlone) {
+    SelectManual();
+    QTest::keyClick(w.cbLockFreq, Qt::Key_Space);
+    EXPECT_FALSE(gen.locked_frequencies);
+    w.tkbLeftFrequency->SetPosition(100);
+    EXPECT_EQ(w.tkbRightFrequency->Position(), 180);
+    EXPECT_EQ(gen.fr, 20.0L);
+    w.tkbRightFrequency->SetPosition(50);
+    EXPECT_EQ(w.tkbLeftFrequency->Position(), 100);
+
+    // Locking again mirrors nothing until a bar moves.
+    QTest::keyClick(w.cbLockFreq, Qt::Key_Space);
+    EXPECT_EQ(w.tkbRightFrequency->Position(), 50);
+    w.tkbRightFrequency->SetPosition(60);
+    EXPECT_EQ(w.tkbLeftFrequency->Position(), 60);
+}
+
+TEST_F(WindowTest, ChirpAddsItsRateToTheLeftChannelEverySecondTick) {
+    SelectManual();
+    w.tkbLeftFrequency->SetPosition(170);
+    const extended bar = gen.fl;
+    w.nsChirp->SetValue(1.0);
+    ToggleChirp();
+    EXPECT_TRUE(w.timerChirp->Enabled());
+    for (int i = 0; i < 3; ++i) w.timerChirpTimer();
+    EXPECT_EQ(gen.FChirpCum, 3.0);
+    EXPECT_EQ(w.lblChirpCum->Caption(), "Cum:3");
+    EXPECT_EQ(gen.fl, bar + 3);
+    EXPECT_EQ(gen.fr, bar);
+    EXPECT_EQ(w.lblFLeft->Caption(), FormatHz(bar + 3));
+
+    // Moving the left bar carries the offset over; moving the right drops it.
+    w.tkbLeftFrequency->SetPosition(160);
+    EXPECT_EQ(gen.fr, gen.fl);
+    const extended at160 = BarFrequency(20, 20000, modes::logarithmic, 180, 1, 160);
+    EXPECT_EQ(gen.fl, at160 + 3);
+    w.tkbRightFrequency->SetPosition(150);
+    const extended at150 = BarFrequency(20, 20000, modes::logarithmic, 180, 1, 150);
+    EXPECT_EQ(gen.fr, at150);
+    EXPECT_EQ(gen.fl, at150);
+    EXPECT_EQ(w.lblFLeft->Caption(), FormatHz(at150 + 3));
+
+    // Off: the total goes back to 0, the label and fl keep their last values.
+    ToggleChirp();
+    EXPECT_FALSE(w.timerChirp->Enabled());
+    EXPECT_EQ(gen.FChirpCum, 0.0);
+    EXPECT_EQ(w.lblChirpCum->Caption(), "Cum:3");
+    EXPECT_EQ(gen.fl, at150);
+    ToggleChirp();
+    w.timerChirpTimer();
+    EXPECT_EQ(w.lblChirpCum->Caption(), "Cum:1");
+}
+
+TEST_F(WindowTest, ChirpTotalUsesTheFourDigitFormatAndTheLocaleSeparator) {
+    ToggleChirp();
+    w.nsChirp->SetValue(0.05);
+    w.timerChirpTimer();
+    EXPECT_EQ(w.lblChirpCum->Caption(), "Cum:0.05");
+
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    w.timerChirpTimer();
+    QLocale::setDefault(QLocale::c());
+    EXPECT_EQ(w.lblChirpCum->Caption(), "Cum:0,1");
+
+    w.nsChirp->SetValue(12345);
+    w.timerChirpTimer();
+    EXPECT_EQ(w.lblChirpCum->Caption(), "Cum:1.235E4");
+}
+
+TEST_F(WindowTest, PageKeysOnStartRequestOneStepAndMoveNothing) {
+    SelectManual();
+    QTest::keyClick(w.btnStart, Qt::Key_PageUp);
+    EXPECT_EQ(gen.direction, directions::up);
+    QTest::keyClick(w.btnStart, Qt::Key_PageDown);
+    EXPECT_EQ(gen.direction, directions::down);
+    QTest::keyClick(w.btnStart, Qt::Key_Home);
+    EXPECT_EQ(gen.direction, directions::down);
+    EXPECT_EQ(w.tkbLeftFrequency->Position(), 180);
+    EXPECT_EQ(w.lblFLeft->Caption(), "20 Hz");
+}
+
+// --- Keyboard -----------------------------------------------------------------------------
+
+TEST_F(WindowTest, EnterPressesStartExceptInTheChirpRateField) {
+    ShowActive();
+    w.nsChirp->setFocus();
+    QTest::keyClick(w.nsChirp, Qt::Key_Return);
+    EXPECT_FALSE(gen.sweep_running);
+
+    for (QWidget* focus : std::initializer_list<QWidget*>{w.edtF1, w.tkbLeftLevel, w.cbChirp,
+                                                          w.grpSweepSpeed->Button(0)}) {
+        focus->setFocus();
+        QTest::keyClick(focus, Qt::Key_Return);
+        Deliver();
+        EXPECT_TRUE(gen.sweep_running) << focus->metaObject()->className();
+        w.btnStart->click();  // stop again
+        EXPECT_FALSE(gen.sweep_running);
+    }
+}
+
+TEST_F(WindowTest, AcceleratorsStartStopAndExit) {
+    ShowActive();
+    // A mnemonic presses its button the way a click does, a moment later.
+    QTest::keyClick(w.windowHandle(), Qt::Key_S, Qt::AltModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gen.sweep_running; }));
+    Deliver();
+    EXPECT_EQ(Text(w.btnStart), "&STOP");
+    QTest::keyClick(w.windowHandle(), Qt::Key_S, Qt::AltModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !gen.sweep_running; }));
+    EXPECT_EQ(Text(w.btnStart), "&Start");
+
+    Start();
+    QTest::keyClick(w.windowHandle(), Qt::Key_X, Qt::AltModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.isVisible(); }));
+    EXPECT_FALSE(device.is_open());
+}
+
+// --- Output -------------------------------------------------------------------------------
+
+TEST_F(WindowTest, StartAndStopThroughTheDevice) {
+    w.btnStart->click();
+    EXPECT_TRUE(gen.sweep_running);
+    EXPECT_EQ(Text(w.btnStart), "&Start");  // until the open notification
+    EXPECT_FALSE(w.grpChannels->isEnabled());
+    EXPECT_FALSE(w.edtF1->isEnabled());
+    Deliver();
+    EXPECT_EQ(Text(w.btnStart), "&STOP");
+    ASSERT_EQ(device.queue().size(), 1u);
+    EXPECT_EQ(device.queue().front()->dwLoops, 0xFFFFFFFFu);
+    device.Advance(1000);
+    EXPECT_EQ(device.played().size(), 2000u);
+
+    w.btnStart->click();
+    EXPECT_FALSE(gen.sweep_running);
+    EXPECT_FALSE(device.is_open());
+    EXPECT_EQ(Text(w.btnStart), "&Start");
+    EXPECT_TRUE(w.grpChannels->isEnabled());
+    EXPECT_TRUE(w.edtF1->isEnabled());
+    EXPECT_TRUE(w.lblFnow->isHidden());
+}
+
+TEST_F(WindowTest, SlowSweepWithMarkersReadsTheMarkerBox) {
+    w.grpSweepSpeed->SetItemIndex(2);
+    QTest::keyClick(w.chkOctaveMarker, Qt::Key_Space);
+    Start();
+    EXPECT_TRUE(gen.do_markers);
+    EXPECT_EQ(w.lblFnow->Caption(), "20 Hz");
+    EXPECT_EQ(device.queue().size(), 2u);
+    EXPECT_FALSE(w.chkOctaveMarker->isEnabled());
+    w.btnStart->click();
+    EXPECT_TRUE(w.chkOctaveMarker->isEnabled());  // slow: usable again
+}
+
+TEST_F(WindowTest, RefusedOpenShowsTheWarningAndChangesNothing) {
+    device.FailOpens(WAVERR_BADFORMAT);
+    w.btnStart->click();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].first, "Warning");
+    EXPECT_EQ(messages[0].second, "Sorry, your sound card does not support\r\nstereo, 16-bit, 44.1KHz audio");
+    EXPECT_FALSE(gen.sweep_running);
+    EXPECT_EQ(Text(w.btnStart), "&Start");
+    EXPECT_TRUE(w.grpChannels->isEnabled());
+}
+
+TEST_F(WindowTest, ExitAndClosingStopRunningOutputFirst) {
+    w.show();
+    Start();
+    w.btnExit->click();
+    EXPECT_FALSE(device.is_open());
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_TRUE(gen.shutoff);
+
+    w.show();
+    Start();
+    ASSERT_TRUE(device.is_open());
+    EXPECT_TRUE(w.close());
+    EXPECT_FALSE(device.is_open());
+}
+
+TEST_F(WindowTest, DestroyingTheWindowStopsOutput) {
+    Start();
+    window.reset();
+    EXPECT_FALSE(device.is_open());
+}
+
+TEST_F(WindowTest, SelectionsDuringPlaybackRestartIt) {
+    Start();
+    w.grpSweepSpeed->SetItemIndex(1);
+    Deliver();
+    w.gbFrequencyRange->SetItemIndex(2);
+    Deliver();
+    w.grpSweepMode->SetItemIndex(0);
+    Deliver();
+    EXPECT_EQ(Opens(), 4);
+    EXPECT_TRUE(gen.sweep_running);
+    EXPECT_EQ(gen.f_min, 300);
+}
+
+TEST_F(WindowTest, MarkerTextKeepsItsCarriageReturnAndBreaksOnScreen) {
+    w.SetLastMarkerText("Last at:\r23 Hz");
+    EXPECT_EQ(w.lblLastMarker->Caption(), "Last at:\r23 Hz");
+    EXPECT_EQ(w.lblLastMarker->text(), QStringLiteral("Last at:\n23 Hz"));
+}
+
+TEST_F(WindowTest, WhiteNoiseButtonNamesTheStateItsClickProduced) {
+    Start();
+    const auto calls = device.calls().size();
+    const std::pair<const char*, bool> expected[] = {
+        {"White Noise ON", true}, {"White Noise OFF", false}, {"White Noise ON", true}};
+    for (const auto& [caption, playing] : expected) {
+        w.btnAddWhiteNoise->click();
+        EXPECT_EQ(Text(w.btnAddWhiteNoise), caption);
+        EXPECT_EQ(gen.WhiteRunning, playing);
+        EXPECT_EQ(noise_device.is_open(), playing);
+    }
+    // The overlay and the tone leave each other alone.
+    EXPECT_EQ(device.calls().size(), calls);
+    w.btnStart->click();
+    EXPECT_TRUE(noise_device.is_open());
+    EXPECT_TRUE(messages.empty());
+}
+
+}  // namespace
+}  // namespace quorvex

@@ -1,0 +1,192 @@
+#pragma once
+// The main window: every control of the tone generator, the handlers that
+// turn the user's choices into generator settings, and the generator state
+// itself, which the window owns from creation to destruction.
+//
+// Thread note: user-interface thread only. The device's notifications reach
+// Playback through the event queue; nothing here is touched by another thread.
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/generator.h"
+#include "output/playback_view.h"
+
+class QFrame;
+class QPushButton;
+
+namespace quorvex {
+class Playback;
+class WaveOutDevice;
+class NoisePlayer;
+class TKvNumSpin;
+class TKvGradient;
+}  // namespace quorvex
+
+namespace quorvex::ui {
+class Label;
+class RadioGroup;
+class TrackBar;
+class Edit;
+class CheckBox;
+class GroupBox;
+class Timer;
+}  // namespace quorvex::ui
+
+namespace quorvex {
+
+// The application's title, shown where the system names the program.
+inline constexpr const char* kApplicationTitle = "Tone Generator";
+
+class TfToneGenerator : public QWidget, public GeneratorHost, public PlaybackView {
+public:
+    // Shows a message box: caption and text (a lone '\r' breaks the line).
+    using MessageSink = std::function<void(const std::string& caption, const std::string& text)>;
+
+    // Plays through the default sound server.
+    TfToneGenerator();
+    // Plays the tone through `device` and the white noise through
+    // `noise_device`; both outlive the window. Message boxes go to
+    // `messages` when it is set (tests), otherwise on screen.
+    TfToneGenerator(WaveOutDevice& device, WaveOutDevice& noise_device, MessageSink messages = {});
+    // Stops output and waits for the device to close before the memory goes.
+    ~TfToneGenerator() override;
+
+    TfToneGenerator(const TfToneGenerator&) = delete;
+    TfToneGenerator& operator=(const TfToneGenerator&) = delete;
+
+    GeneratorState& gen() { return gen_; }
+    const GeneratorState& gen() const { return gen_; }
+    Playback& playback() { return *playback_; }
+
+    // Names of the handlers that ran, in order, since the last ClearHandlerRuns.
+    const std::vector<std::string>& HandlerRuns() const { return handler_runs_; }
+    void ClearHandlerRuns() { handler_runs_.clear(); }
+
+    // --- Handlers ----------------------------------------------------------
+    void UpdateLevels();
+    void tkbLeftLevelChange();
+    void tkbRightLevelChange();
+    void chkLeftClick();
+    void grpChannelsClick();
+    void TimerTimer();
+
+    void gbFrequencyRangeClick();
+    void grpSweepModeClick();
+    void grpSweepSpeedClick();
+    void edtF1Change();
+    void edtF2Change();
+
+    void tkbLeftFrequencyChange() override;
+    void tkbRightFrequencyChange() override;
+    void cbLockFreqClick();
+    void cbChirpClick();
+    void timerChirpTimer();
+    // Key pressed while btnStart has the focus (Qt key code); not consumed.
+    void btnStartKeyDown(int key);
+
+    void btnAddWhiteNoiseClick();
+
+    // --- GeneratorHost -----------------------------------------------------
+    void waveOutWrite(WAVEHDR& header) override;
+    void SetLastMarkerText(const std::string& text) override;
+    int LowPowerPosition() const override;
+
+    // --- PlaybackView ------------------------------------------------------
+    std::string LowerLimitText() const override;
+    std::string UpperLimitText() const override;
+    bool OctaveMarkerChecked() const override;
+    bool IsControlEnabled(PlaybackControl control) const override;
+    void SetControlEnabled(PlaybackControl control, bool enabled) override;
+    void SetStartCaption(const std::string& caption) override;
+    void SetFnowText(const std::string& text) override;
+    void SetFnowVisible(bool visible) override;
+    void ShowWarning(const std::string& text) override;
+    void CloseWindow() override;
+
+    // --- Controls, as the handlers name them -------------------------------
+    QFrame* pnlMain = nullptr;
+    ui::Label* Label1 = nullptr;
+    ui::Label* Label2 = nullptr;
+    ui::Label* lblFnow = nullptr;
+    TKvGradient* gradient = nullptr;
+    ui::Label* lblLeftAttn = nullptr;
+    ui::RadioGroup* gbFrequencyRange = nullptr;
+    ui::RadioGroup* grpSweepMode = nullptr;
+    ui::RadioGroup* grpSweepSpeed = nullptr;
+    ui::Edit* edtF1 = nullptr;
+    ui::Edit* edtF2 = nullptr;
+    ui::GroupBox* grpOctaveMarkers = nullptr;
+    ui::GroupBox* GroupBox1 = nullptr;
+    ui::RadioGroup* grpChannels = nullptr;
+    ui::GroupBox* grpSetFrequency = nullptr;
+    QPushButton* btnStart = nullptr;
+    QPushButton* btnExit = nullptr;
+    ui::TrackBar* tbLowPower = nullptr;
+    ui::GroupBox* gbChirpControl = nullptr;
+    QPushButton* btnAddWhiteNoise = nullptr;
+
+    ui::Label* lblLastMarker = nullptr;
+    ui::CheckBox* chkOctaveMarker = nullptr;
+
+    ui::Label* Label3 = nullptr;
+    ui::Label* lblLeftLevel = nullptr;
+    ui::Label* lblRightLevel = nullptr;
+    ui::TrackBar* tkbLeftLevel = nullptr;
+    ui::TrackBar* tkbRightLevel = nullptr;
+    ui::CheckBox* chkLeft = nullptr;
+    ui::CheckBox* chkRight = nullptr;
+    std::vector<ui::Label*> dBScaleLabels;  // created by FormCreate
+
+    ui::Label* lblFMaxR = nullptr;
+    ui::Label* lblFMinR = nullptr;
+    ui::Label* lblFMaxL = nullptr;
+    ui::Label* lblFMinL = nullptr;
+    ui::Label* lblFLeft = nullptr;
+    ui::Label* lblFRight = nullptr;
+    ui::TrackBar* tkbLeftFrequency = nullptr;
+    ui::TrackBar* tkbRightFrequency = nullptr;
+    ui::CheckBox* cbLockFreq = nullptr;
+
+    ui::Label* lblHzPerSec = nullptr;
+    ui::Label* lblChirpCum = nullptr;
+    TKvNumSpin* nsChirp = nullptr;
+    ui::CheckBox* cbChirp = nullptr;
+
+    ui::Timer* Timer = nullptr;
+    ui::Timer* timerChirp = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // device null: play through own_device.
+    TfToneGenerator(std::unique_ptr<WaveOutDevice> own_device, WaveOutDevice* device,
+                    std::unique_ptr<NoisePlayer> noise, MessageSink messages);
+
+    // The controls with their stored settings; no handler runs here.
+    void CreateControls();
+    void SetTabOrder();
+    void BindHandlers();
+    void FormCreate();
+    void CreateDbScaleLabels();
+    void Ran(const char* handler) { handler_runs_.emplace_back(handler); }
+    void ShowMessage(const std::string& caption, const std::string& text);
+    QWidget* ControlWidget(PlaybackControl control) const;
+
+    std::unique_ptr<WaveOutDevice> own_device_;
+    WaveOutDevice& device_;
+    MessageSink messages_;
+    GeneratorState gen_;
+    std::unique_ptr<Playback> playback_;
+    std::unique_ptr<NoisePlayer> noise_;
+    std::vector<std::string> handler_runs_;
+};
+
+}  // namespace quorvex
