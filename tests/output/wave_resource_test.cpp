@@ -76,8 +76,8 @@ TEST(WaveResource, WhiteNoiseSamplesAreUniformAndIndependent) {
 }
 
 std::vector<std::byte> Bytes(std::string_view text) {
-    std::vector<std::byte> bytes(text.size());
-    std::memcpy(bytes.data(), text.data(), text.size());
+    std::vector<std::byte> bytes;
+    for (const char c : text) bytes.push_back(static_cast<std::byte>(c));
     return bytes;
 }
 

@@ -1,0 +1,93 @@
+// The noise player on a real sound server, together with tone output.
+
+#include <gtest/gtest.h>
+#include <cstring>
+
+#include "output/noise_player.h"
+#include "output/pulse_wave_device.h"
+#include "output/wave_resource.h"
+#include "tests/output/playback_rig.h"
+#include "tests/output/pulse_server.h"
+
+namespace quorvex {
+namespace {
+
+using testing_support::PlaybackRig;
+using testing_support::PrivatePulseServer;
+using testing_support::WaitUntil;
+
+// One channel of an interleaved stereo recording.
+std::vector<std::int16_t> Channel(const std::vector<std::int16_t>& stereo, int channel) {
+    std::vector<std::int16_t> out;
+    for (std::size_t i = static_cast<std::size_t>(channel); i < stereo.size(); i += 2) out.push_back(stereo[i]);
+    return out;
+}
+
+// The server sums the two streams (saturating): once the noise is taken
+// out, the rest must be the tone, sample for sample, wherever the sum did
+// not clip. Returns the samples so checked.
+std::size_t CheckToneUnderNoise(const std::vector<std::int16_t>& mixed, const std::vector<std::int16_t>& noise,
+                                std::size_t noise_start, const std::vector<std::int16_t>& tone) {
+    std::vector<int> rest(mixed.size(), 0);
+    for (std::size_t i = noise_start; i < mixed.size(); ++i) {
+        rest[i] = mixed[i] - noise[(i - noise_start) % noise.size()];
+    }
+    const auto clipped = [&](std::size_t i) { return mixed[i] == 32767 || mixed[i] == -32768; };
+    std::size_t first = noise_start;
+    while (first < mixed.size() && (rest[first] == 0 || clipped(first))) ++first;
+    std::size_t lead = 0;
+    while (lead < tone.size() && tone[lead] == 0) ++lead;
+    if (first == mixed.size() || lead == tone.size() || first < lead) return 0;
+    const std::size_t start = first - lead;
+    std::size_t checked = 0;
+    for (std::size_t k = 0; k < tone.size() && start + k < mixed.size(); ++k) {
+        if (clipped(start + k)) continue;
+        if (rest[start + k] != tone[k]) {
+            ADD_FAILURE() << "tone sample " << k << " is " << rest[start + k] << ", expected " << tone[k];
+            return 0;
+        }
+        ++checked;
+    }
+    return checked;
+}
+
+TEST(NoiseOnServer, NoiseAndToneAreMixedAndBothPlayedExactly) {
+    PrivatePulseServer server;
+    ASSERT_TRUE(server.ok()) << server.error();
+    ASSERT_TRUE(server.StartRecording());
+
+    NoisePlayer noise;
+    ASSERT_TRUE(noise.PlayWaveResource("WhiteNoise"));
+    WaitUntil([] { return false; }, 300);
+
+    PulseWaveDevice tone_device;
+    PlaybackRig rig(tone_device);
+    rig.gen.speed = speeds::no_sweep;
+    rig.view.lower = "440";
+    rig.playback.btnStartClick();
+    ASSERT_TRUE(WaitUntil([&] { return rig.gen.buffers_played >= 1; }, 3000));
+    rig.playback.StopOutput();
+    EXPECT_TRUE(noise.playing());  // the tone's stop leaves the noise alone
+    WaitUntil([] { return false; }, 200);
+    noise.Stop();
+    const std::vector<std::int16_t> recording = server.StopRecording();
+
+    const std::optional<WaveData> wave = ReadWave(FindWaveResource("WhiteNoise"));
+    std::vector<std::int16_t> samples(wave->samples.size() / 2);
+    std::memcpy(samples.data(), wave->samples.data(), wave->samples.size());
+    const std::vector<std::int16_t> left = Channel(recording, 0);
+    const std::vector<std::int16_t> right = Channel(recording, 1);
+    // Mono noise reaches both channels unchanged before the tone starts.
+    const std::vector<std::int16_t> opening(samples.begin(), samples.begin() + 4410);
+    const std::ptrdiff_t at = testing_support::Find(left, opening);
+    ASSERT_GE(at, 0) << "noise not found";
+    EXPECT_EQ(testing_support::Find(right, opening), at);
+
+    const std::vector<std::int16_t> tone = testing_support::EngineRender(rig.gen, 1);
+    const std::size_t start = static_cast<std::size_t>(at);
+    EXPECT_GT(CheckToneUnderNoise(left, samples, start, Channel(tone, 0)), 9000u);
+    EXPECT_GT(CheckToneUnderNoise(right, samples, start, Channel(tone, 1)), 9000u);
+}
+
+}  // namespace
+}  // namespace quorvex
