@@ -80,9 +80,17 @@ TfToneGenerator::~TfToneGenerator() {
 // --- Controls ----------------------------------------------------------------
 
 void TfToneGenerator::CreateControls() {
+    // The narrow sans face at 10 px keeps every caption inside the fixed
+    // layout; sizes are device-independent, so HiDPI screens scale it.
+    // A style sheet decides the font of every control once it is set, so
+    // the font is given there too; the check marks sit closer to their text.
     QFont font(QStringLiteral("DejaVu Sans Condensed"));
-    font.setPixelSize(11);
+    font.setPixelSize(10);
     setFont(font);
+    setStyleSheet(QStringLiteral("* { font-family: \"DejaVu Sans Condensed\", \"DejaVu Sans\", sans-serif;"
+                                 " font-size: 10px; }"
+                                 " QRadioButton, QCheckBox { spacing: 3px; }"
+                                 " QPushButton#btnAddWhiteNoise { font-weight: bold; }"));
     QPalette window_palette = palette();
     window_palette.setColor(QPalette::WindowText, Qt::black);
     setPalette(window_palette);
@@ -135,10 +143,8 @@ void TfToneGenerator::CreateControls() {
     gbChirpControl = new ui::GroupBox(pnlMain, "Chirp Control", {184, 328, 249, 41});
 
     btnAddWhiteNoise = new QPushButton(QStringLiteral(" Add White Noise"), pnlMain);
+    btnAddWhiteNoise->setObjectName(QStringLiteral("btnAddWhiteNoise"));  // bold, see the style sheet
     btnAddWhiteNoise->setGeometry(187, 215, 105, 31);
-    QFont bold = btnAddWhiteNoise->font();
-    bold.setBold(true);
-    btnAddWhiteNoise->setFont(bold);
     // A focused push button takes Enter itself, as the default button does.
     for (QPushButton* b : {btnStart, btnExit, btnAddWhiteNoise}) b->setAutoDefault(true);
 
@@ -195,8 +201,15 @@ void TfToneGenerator::CreateControls() {
                                                           grpSetFrequency, gbChirpControl}) {
         ui::PaintOwnBackground(group, kMoneyGreen);
     }
-    // lblFnow lies inside the marker group's rectangle; keep it readable.
+    // These labels were created before the background (lblLeftAttn reaches
+    // under the level group) and lblFnow lies
+    // inside the marker group's rectangle: bring them to the front, lblFnow
+    // on the group's colour so that it reads over the group's caption.
+    Label1->raise();
+    lblLeftAttn->raise();
+    Label2->raise();
     lblFnow->raise();
+    ui::PaintOwnBackground(lblFnow, kMoneyGreen);
 
     Timer = new ui::Timer(this, 1000);
     timerChirp = new ui::Timer(this, 1000);
