@@ -52,7 +52,10 @@ void KvReportError(QWidget* source, const QString& text) {
 std::uint32_t KvTickCount() {
     if (TickSource()) return TickSource()();
     using namespace std::chrono;
-    const auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    // Counted from the first use, so the 32-bit count wraps only after 49.7
+    // days of the program running rather than of the machine.
+    static const steady_clock::time_point origin = steady_clock::now();
+    const auto ms = duration_cast<milliseconds>(steady_clock::now() - origin).count();
     return static_cast<std::uint32_t>(ms);
 }
 
