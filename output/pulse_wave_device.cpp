@@ -25,8 +25,10 @@ private:
 };
 
 // The server keeps at most this much of the stream, so a reset or a new
-// setting is heard soon.
-constexpr pa_usec_t kTargetLatency = 40 * PA_USEC_PER_MSEC;
+// setting is heard soon. It asks for more in steps of kRefillStep: larger
+// steps mean fewer wake-ups of the audio thread.
+constexpr pa_usec_t kTargetLatency = 50 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t kRefillStep = 20 * PA_USEC_PER_MSEC;
 // Bounds of the wait between two looks at the play position while a header
 // waits for its done notification.
 constexpr pa_usec_t kMinCheck = 1 * PA_USEC_PER_MSEC;
@@ -175,7 +177,7 @@ MMRESULT PulseOutput::Open(const std::string& stream_name, const WAVEFORMATEX& f
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kTargetLatency, &spec_));
     attr.prebuf = static_cast<std::uint32_t>(-1);
-    attr.minreq = static_cast<std::uint32_t>(-1);
+    attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kRefillStep, &spec_));
     attr.fragsize = static_cast<std::uint32_t>(-1);
     if (pa_stream_connect_playback(stream_, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0) {
         return StreamFailureCode(pa_context_errno(context_));

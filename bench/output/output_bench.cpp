@@ -1,0 +1,165 @@
+// Output benchmarks: opening the real device until the server takes the
+// first frame, the process's CPU while streamed output plays, and one
+// chunk's refill on the user-interface thread.
+//
+// The real-device benchmarks start a private sound server with a null sink
+// (the same helper the tests use) and stop it at the end.
+
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+
+#include "output/pulse_wave_device.h"
+#include "tests/output/playback_rig.h"
+#include "tests/output/pulse_server.h"
+
+namespace quorvex {
+namespace {
+
+using testing_support::PlaybackRig;
+using testing_support::WaitUntil;
+
+testing_support::PrivatePulseServer& Server() {
+    static testing_support::PrivatePulseServer server;
+    return server;
+}
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+class OpenTarget : public QObject {
+public:
+    void customEvent(QEvent* event) override { opened = opened || event->type() == MM_WOM_OPEN; }
+    bool opened = false;
+};
+
+// From waveOutOpen to the first frame written into the server's stream, with
+// the open notification handled in between as playback does.
+void BM_OpenToFirstFrameAccepted(benchmark::State& state) {
+    if (!Server().ok()) {
+        state.SkipWithError(Server().error().c_str());
+        return;
+    }
+    WAVEFORMATEX format{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+    std::vector<std::int16_t> samples(2 * 11025, 1000);
+    PulseWaveDevice device;
+    for (auto _ : state) {
+        OpenTarget target;
+        WAVEHDR header{};
+        header.lpData = reinterpret_cast<char*>(samples.data());
+        header.dwBufferLength = static_cast<std::uint32_t>(samples.size() * 2);
+        const auto start = std::chrono::steady_clock::now();
+        HWAVEOUT handle = 0;
+        if (device.waveOutOpen(&handle, kDefaultWaveDevice, format, &target) != MMSYSERR_NOERROR) {
+            state.SkipWithError("open failed");
+            return;
+        }
+        WaitUntil([&] { return target.opened; }, 2000);
+        device.waveOutPrepareHeader(handle, &header);
+        device.waveOutWrite(handle, &header);
+        const bool accepted = device.BytesWritten(handle) > 0;
+        const auto end = std::chrono::steady_clock::now();
+        state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+        device.waveOutReset(handle);
+        device.waveOutClose(handle);
+        QCoreApplication::sendPostedEvents();
+        if (!accepted) {
+            state.SkipWithError("the server took nothing");
+            return;
+        }
+    }
+}
+// One open per repetition, so that the median is over single opens.
+BENCHMARK(BM_OpenToFirstFrameAccepted)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(50)
+    ->ReportAggregatesOnly(true);
+
+// The whole process's CPU, as a share of one core, while manual output
+// streams for QUORVEX_BENCH_SECONDS (default 30) seconds.
+void BM_StreamedPlaybackCpu(benchmark::State& state) {
+    if (!Server().ok()) {
+        state.SkipWithError(Server().error().c_str());
+        return;
+    }
+    const char* env = std::getenv("QUORVEX_BENCH_SECONDS");
+    const int seconds = env ? std::atoi(env) : 30;
+    PulseWaveDevice device;
+    for (auto _ : state) {
+        PlaybackRig rig(device);
+        rig.gen.speed = speeds::manual;
+        rig.playback.btnStartClick();
+        WaitUntil([&] { return rig.view.caption == "&STOP"; }, 2000);
+        const double cpu_before = CpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        QEventLoop loop;  // one timer for the whole stretch: the wait itself costs nothing
+        QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+        loop.exec();
+        const double cpu = CpuSeconds() - cpu_before;
+        const double elapsed = static_cast<double>(wall.nsecsElapsed()) / 1e9;
+        state.SetIterationTime(elapsed);
+        state.counters["cpu_percent_of_core"] = 100.0 * cpu / elapsed;
+        state.counters["chunks"] = rig.gen.buffers_played;
+        rig.playback.StopOutput();
+    }
+}
+BENCHMARK(BM_StreamedPlaybackCpu)->UseManualTime()->Unit(benchmark::kSecond)->Iterations(1);
+
+// A device that takes every header and does nothing, so that only the
+// playback's own work is measured.
+class NullDevice : public WaveOutDevice {
+public:
+    MMRESULT waveOutOpen(HWAVEOUT* handle, unsigned, const WAVEFORMATEX&, QObject*) override {
+        *handle = 1;
+        return MMSYSERR_NOERROR;
+    }
+    MMRESULT waveOutPrepareHeader(HWAVEOUT, WAVEHDR*) override { return MMSYSERR_NOERROR; }
+    MMRESULT waveOutWrite(HWAVEOUT, WAVEHDR*) override { return MMSYSERR_NOERROR; }
+    MMRESULT waveOutReset(HWAVEOUT) override { return MMSYSERR_NOERROR; }
+    MMRESULT waveOutClose(HWAVEOUT) override { return MMSYSERR_NOERROR; }
+    MMRESULT waveOutUnprepareHeader(HWAVEOUT, WAVEHDR*) override { return MMSYSERR_NOERROR; }
+};
+
+// One done notification of streamed output: label, render and requeue of a
+// 250 ms chunk (11 025 stereo frames).
+void BM_ChunkRefill(benchmark::State& state) {
+    NullDevice device;
+    auto rig = std::make_unique<PlaybackRig>(device);
+    rig->gen.speed = speeds::no_sweep;
+    rig->playback.StartOutput();
+    rig->playback.MMWomOpen();
+    WAVEHDR* header = rig->gen.p_wave_hdr1;
+    for (auto _ : state) {
+        rig->playback.MMWomDone(header);
+        benchmark::DoNotOptimize(header->lpData[0]);
+    }
+    state.SetItemsProcessed(state.iterations() * 11025 * 2);
+    // Nothing would ever close the null device: end the playback by hand.
+    rig->gen.sweep_running = false;
+}
+BENCHMARK(BM_ChunkRefill)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace quorvex
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
