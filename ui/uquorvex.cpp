@@ -82,17 +82,16 @@ TfToneGenerator::~TfToneGenerator() {
 void TfToneGenerator::CreateControls() {
     // The narrow sans face at 10 px keeps every caption inside the fixed
     // layout; sizes are device-independent, so HiDPI screens scale it.
-    // A style sheet decides the font of every control once it is set, so
-    // the font is given there too; the check marks sit closer to their text.
+    // The narrow sans face at 10 px keeps every caption inside the fixed
+    // layout; sizes are device-independent, so HiDPI screens scale it.
     QFont font(QStringLiteral("DejaVu Sans Condensed"));
     font.setPixelSize(10);
     setFont(font);
-    setStyleSheet(QStringLiteral("* { font-family: \"DejaVu Sans Condensed\", \"DejaVu Sans\", sans-serif;"
-                                 " font-size: 10px; }"
-                                 " QRadioButton, QCheckBox { spacing: 3px; }"
-                                 " QPushButton#btnAddWhiteNoise { font-weight: bold; }"));
     QPalette window_palette = palette();
-    window_palette.setColor(QPalette::WindowText, Qt::black);
+    // Disabled controls keep the style's grey text.
+    for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive}) {
+        window_palette.setColor(g, QPalette::WindowText, Qt::black);
+    }
     setPalette(window_palette);
 
     pnlMain = new QFrame(this);
@@ -143,8 +142,10 @@ void TfToneGenerator::CreateControls() {
     gbChirpControl = new ui::GroupBox(pnlMain, "Chirp Control", {184, 328, 249, 41});
 
     btnAddWhiteNoise = new QPushButton(QStringLiteral(" Add White Noise"), pnlMain);
-    btnAddWhiteNoise->setObjectName(QStringLiteral("btnAddWhiteNoise"));  // bold, see the style sheet
     btnAddWhiteNoise->setGeometry(187, 215, 105, 31);
+    QFont bold = btnAddWhiteNoise->font();
+    bold.setBold(true);
+    btnAddWhiteNoise->setFont(bold);
     // A focused push button takes Enter itself, as the default button does.
     for (QPushButton* b : {btnStart, btnExit, btnAddWhiteNoise}) b->setAutoDefault(true);
 
@@ -177,9 +178,7 @@ void TfToneGenerator::CreateControls() {
     tkbRightFrequency = new TrackBar(grpSetFrequency, {88, 16, 25, 145}, 0, 10, 9, 1, 1, TrackBar::Ticks::none);
     cbLockFreq = new ui::CheckBox(grpSetFrequency, "Lock L + R frequencies", {8, 180, 137, 17}, true);
     ui::PaintOwnBackground(cbLockFreq, kMoneyGreen);
-    QPalette navy = cbLockFreq->palette();
-    navy.setColor(QPalette::WindowText, kNavy);
-    cbLockFreq->setPalette(navy);
+    ui::SetTextColor(cbLockFreq, kNavy);
 
     // The chirp group.
     lblHzPerSec = new Label(gbChirpControl, "Hz/Sec", {128, 16, 37, 13});

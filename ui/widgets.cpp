@@ -1,5 +1,8 @@
 #include "ui/widgets.h"
 
+#include <QApplication>
+#include <QPointer>
+#include <QProxyStyle>
 #include <QRadioButton>
 #include <QResizeEvent>
 
@@ -19,6 +22,33 @@ void PaintOwnBackground(QWidget* widget, QColor color) {
     palette.setColor(QPalette::Window, color);
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
+}
+
+namespace {
+
+class CompactProxyStyle : public QProxyStyle {
+public:
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override {
+        if (metric == PM_RadioButtonLabelSpacing || metric == PM_CheckBoxLabelSpacing) return 3;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
+
+}  // namespace
+
+QStyle* CompactStyle() {
+    static QPointer<QStyle> style;
+    if (!style) {
+        style = new CompactProxyStyle;
+        style->setParent(qApp);
+    }
+    return style;
+}
+
+void SetTextColor(QWidget* widget, QColor color) {
+    QPalette p = widget->palette();
+    for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive}) p.setColor(g, QPalette::WindowText, color);
+    widget->setPalette(p);
 }
 
 // --- Label -----------------------------------------------------------------
@@ -42,11 +72,7 @@ void Label::SetCaption(const std::string& caption) {
     FitToText();
 }
 
-void Label::SetFontColor(QColor color) {
-    QPalette p = palette();
-    p.setColor(QPalette::WindowText, color);
-    setPalette(p);
-}
+void Label::SetFontColor(QColor color) { SetTextColor(this, color); }
 
 void Label::FitToText() {
     if (fixed_size_) return;
@@ -63,6 +89,7 @@ RadioGroup::RadioGroup(QWidget* parent, const std::string& caption, QRect geomet
     : QGroupBox(QString::fromStdString(caption), parent), items_(std::move(items)) {
     for (std::size_t i = 0; i < items_.size(); ++i) {
         auto* button = new QRadioButton(QString::fromStdString(items_[i]), this);
+        button->setStyle(CompactStyle());
         buttons_.push_back(button);
         const int index = static_cast<int>(i);
         // A selection moved by the user (mouse or arrow keys) arrives here;
@@ -167,6 +194,7 @@ Edit::Edit(QWidget* parent, const std::string& text, QRect geometry) : QLineEdit
 
 CheckBox::CheckBox(QWidget* parent, const std::string& caption, QRect geometry, bool checked, bool box_right)
     : QCheckBox(QString::fromStdString(caption), parent) {
+    setStyle(CompactStyle());
     if (box_right) setLayoutDirection(Qt::RightToLeft);
     setChecked(checked);
     setGeometry(geometry);

@@ -20,6 +20,7 @@
 #include <vector>
 
 class QRadioButton;
+class QStyle;
 
 namespace quorvex::ui {
 
@@ -41,7 +42,7 @@ public:
     const std::string& Caption() const { return caption_; }
     // Does nothing when the caption is unchanged.
     void SetCaption(const std::string& caption);
-    // Foreground colour of the text.
+    // Foreground colour of the text (while enabled).
     void SetFontColor(QColor color);
 
 private:
@@ -153,5 +154,13 @@ private:
 
 // Gives a group box its own background colour, independent of its parent.
 void PaintOwnBackground(QWidget* widget, QColor color);
+
+// Text colour of an enabled widget; disabled it shows the style's grey.
+void SetTextColor(QWidget* widget, QColor color);
+
+// The application's style with the check marks of radio buttons and check
+// boxes closer to their text, so that captions fit the fixed layout. Owned by
+// the application object; needs one to exist.
+QStyle* CompactStyle();
 
 }  // namespace quorvex::ui

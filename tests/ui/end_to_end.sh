@@ -36,13 +36,26 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; [ -f "$work/app.log" ] && cat "$work/app.log" >&2; exit 1; }
 
 # --- X server on a free display ----------------------------------------------
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")"
+# A display number of our own, far from the low numbers other X servers on
+# this machine take first.
+for _ in $(seq 20); do
+    n=$((200 + RANDOM % 700))
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+    # -noreset: a server that resets when its last client leaves refuses
+    # connections meanwhile, and the probes here come and go all the time.
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 100); do
+        xdotool getmouselocation >/dev/null 2>&1 && break
+        kill -0 "$xvfb_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    kill -0 "$xvfb_pid" 2>/dev/null && xdotool getmouselocation >/dev/null 2>&1 && break
+    stop_pid "$xvfb_pid"
+    xvfb_pid=""
+done
+[ -n "$xvfb_pid" ] || fail "Xvfb did not start"
 
 # --- Private sound server with a null sink -------------------------------------
 pulseaudio --daemonize=yes --system=false --exit-idle-time=-1 --disallow-exit -n \

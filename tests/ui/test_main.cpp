@@ -1,9 +1,11 @@
-// Widget tests need one QApplication for the whole run.
+// Widget tests need one QApplication for the whole run; listing the tests
+// (CTest's discovery) runs without a display too.
 
 #include <QApplication>
 #include <gtest/gtest.h>
 
 int main(int argc, char* argv[]) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
