@@ -75,8 +75,16 @@ class PulseDeviceTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(server.ok()) << server.error(); }
 
+    // Opens the device with `recorder` as target and prepares the headers.
+    void OpenAndPrepare(std::initializer_list<WAVEHDR*> headers) {
+        ASSERT_EQ(device.waveOutOpen(&handle, kDefaultWaveDevice, StereoFormat(), &recorder), MMSYSERR_NOERROR);
+        for (WAVEHDR* header : headers) device.waveOutPrepareHeader(handle, header);
+    }
+
     PrivatePulseServer server;
     PulseWaveDevice device;
+    Recorder recorder;
+    HWAVEOUT handle = 0;
 };
 
 TEST_F(PulseDeviceTest, HeadersArePlayedExactlyAndComeBackOnlyOncePlayed) {
@@ -85,15 +93,11 @@ TEST_F(PulseDeviceTest, HeadersArePlayedExactlyAndComeBackOnlyOncePlayed) {
     std::vector<std::int16_t> second = Noise(8820, 2);  // 0.2 s
     WAVEHDR header1 = HeaderFor(first);
     WAVEHDR header2 = HeaderFor(second);
-    Recorder recorder;
-    HWAVEOUT handle = 0;
-    ASSERT_EQ(device.waveOutOpen(&handle, kDefaultWaveDevice, StereoFormat(), &recorder), MMSYSERR_NOERROR);
+    ASSERT_NO_FATAL_FAILURE(OpenAndPrepare({&header1, &header2}));
     EXPECT_NE(handle, 0);
     EXPECT_EQ(recorder.Types(), "");  // posted, not delivered inside the open
     ASSERT_TRUE(WaitUntil([&] { return recorder.Count(MM_WOM_OPEN) == 1; }, 2000));
 
-    device.waveOutPrepareHeader(handle, &header1);
-    device.waveOutPrepareHeader(handle, &header2);
     const qint64 start = recorder.clock.elapsed();
     device.waveOutWrite(handle, &header1);
     device.waveOutWrite(handle, &header2);
@@ -135,11 +139,7 @@ TEST_F(PulseDeviceTest, ResetReturnsALoopingHeaderAndLaterWritesStillPlayInFull)
     looping.dwFlags = WHDR_BEGINLOOP | WHDR_ENDLOOP;
     looping.dwLoops = 0xFFFFFFFF;
     WAVEHDR tail = HeaderFor(after);
-    Recorder recorder;
-    HWAVEOUT handle = 0;
-    ASSERT_EQ(device.waveOutOpen(&handle, kDefaultWaveDevice, StereoFormat(), &recorder), MMSYSERR_NOERROR);
-    device.waveOutPrepareHeader(handle, &looping);
-    device.waveOutPrepareHeader(handle, &tail);
+    ASSERT_NO_FATAL_FAILURE(OpenAndPrepare({&looping, &tail}));
     device.waveOutWrite(handle, &looping);
     // A looping header comes back only on reset.
     EXPECT_FALSE(WaitUntil([&] { return recorder.Count(MM_WOM_DONE) > 0; }, 300));
@@ -164,11 +164,7 @@ TEST_F(PulseDeviceTest, LosingTheServerReturnsEveryHeaderAndCloses) {
     std::vector<std::int16_t> second = Noise(44100, 6);
     WAVEHDR header1 = HeaderFor(first);
     WAVEHDR header2 = HeaderFor(second);
-    Recorder recorder;
-    HWAVEOUT handle = 0;
-    ASSERT_EQ(device.waveOutOpen(&handle, kDefaultWaveDevice, StereoFormat(), &recorder), MMSYSERR_NOERROR);
-    device.waveOutPrepareHeader(handle, &header1);
-    device.waveOutPrepareHeader(handle, &header2);
+    ASSERT_NO_FATAL_FAILURE(OpenAndPrepare({&header1, &header2}));
     device.waveOutWrite(handle, &header1);
     device.waveOutWrite(handle, &header2);
     WaitUntil([] { return false; }, 100);
@@ -206,12 +202,10 @@ TEST(PulseDeviceWithoutServer, OpenFailsAtOnceWithNoDriver) {
 }
 
 TEST_F(PulseDeviceTest, RefusedOpensNameTheirCause) {
-    Recorder recorder;
     WAVEFORMATEX eight_bit = StereoFormat();
     eight_bit.wBitsPerSample = 8;
     eight_bit.nBlockAlign = 2;
     eight_bit.nAvgBytesPerSec = 88200;
-    HWAVEOUT handle = 0;
     EXPECT_EQ(device.waveOutOpen(&handle, kDefaultWaveDevice, eight_bit, &recorder), WAVERR_BADFORMAT);
     EXPECT_EQ(device.waveOutOpen(&handle, 1, StereoFormat(), &recorder), MMSYSERR_BADDEVICEID);
     EXPECT_EQ(handle, 0);
