@@ -13,36 +13,12 @@ runs=${2:-9}
 work=$(mktemp -d /tmp/quorvex-bench.XXXXXX)
 export XDG_RUNTIME_DIR=$work
 xvfb_pid="" app_pid=""
-stop_pid() {
-    local pid=$1
-    [ -n "$pid" ] || return 0
-    kill -TERM "$pid" 2>/dev/null || return 0
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || return 0; sleep 0.1; done
-    kill -KILL "$pid" 2>/dev/null || true
-}
+# shellcheck source=tests/ui/x_session.sh
+source "$(dirname "$0")/../../tests/ui/x_session.sh"
 cleanup() { stop_pid "$app_pid"; stop_pid "$xvfb_pid"; rm -rf "$work"; }
 trap cleanup EXIT
 
-# A display number of our own, far from the low numbers other X servers on
-# this machine take first.
-for _ in $(seq 20); do
-    n=$((200 + RANDOM % 700))
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    # -noreset: a server that resets when its last client leaves refuses
-    # connections meanwhile, and the probes here come and go all the time.
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 100); do
-        xdotool getmouselocation >/dev/null 2>&1 && break
-        kill -0 "$xvfb_pid" 2>/dev/null || break
-        sleep 0.05
-    done
-    kill -0 "$xvfb_pid" 2>/dev/null && xdotool getmouselocation >/dev/null 2>&1 && break
-    stop_pid "$xvfb_pid"
-    xvfb_pid=""
-done
-[ -n "$xvfb_pid" ] || { echo "Xvfb did not start" >&2; exit 1; }
+start_xvfb "$work/xvfb.log" || { echo "Xvfb did not start" >&2; exit 1; }
 
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 

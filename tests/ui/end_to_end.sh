@@ -17,13 +17,8 @@ work=$(mktemp -d /tmp/quorvex-e2e.XXXXXX)
 export XDG_RUNTIME_DIR=$work
 xvfb_pid="" pa_pid="" app_pid="" rec_pid=""
 
-stop_pid() {  # pid: TERM, wait up to 5 s, then KILL
-    local pid=$1
-    [ -n "$pid" ] || return 0
-    kill -TERM "$pid" 2>/dev/null || return 0
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || return 0; sleep 0.1; done
-    kill -KILL "$pid" 2>/dev/null || true
-}
+# shellcheck source=tests/ui/x_session.sh
+source "$(dirname "$0")/x_session.sh"
 cleanup() {
     [ -n "$rec_pid" ] && kill -INT "$rec_pid" 2>/dev/null
     stop_pid "$app_pid"
@@ -36,26 +31,7 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; [ -f "$work/app.log" ] && cat "$work/app.log" >&2; exit 1; }
 
 # --- X server on a free display ----------------------------------------------
-# A display number of our own, far from the low numbers other X servers on
-# this machine take first.
-for _ in $(seq 20); do
-    n=$((200 + RANDOM % 700))
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    # -noreset: a server that resets when its last client leaves refuses
-    # connections meanwhile, and the probes here come and go all the time.
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 100); do
-        xdotool getmouselocation >/dev/null 2>&1 && break
-        kill -0 "$xvfb_pid" 2>/dev/null || break
-        sleep 0.05
-    done
-    kill -0 "$xvfb_pid" 2>/dev/null && xdotool getmouselocation >/dev/null 2>&1 && break
-    stop_pid "$xvfb_pid"
-    xvfb_pid=""
-done
-[ -n "$xvfb_pid" ] || fail "Xvfb did not start"
+start_xvfb "$work/xvfb.log" || fail "Xvfb did not start"
 
 # --- Private sound server with a null sink -------------------------------------
 pulseaudio --daemonize=yes --system=false --exit-idle-time=-1 --disallow-exit -n \

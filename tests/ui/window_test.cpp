@@ -50,6 +50,12 @@ protected:
 
     void SelectManual() { w.grpSweepSpeed->SetItemIndex(3); }
 
+    // The controls that only the manual kind enables.
+    std::vector<QWidget*> ManualGroupControls() const {
+        return {w.tkbLeftFrequency, w.tkbRightFrequency, w.cbLockFreq, w.lblFMinL, w.lblFMinR,
+                w.lblFMaxL,         w.lblFMaxR,          w.lblFLeft,   w.lblFRight};
+    }
+
     void ToggleChirp() { QTest::keyClick(w.cbChirp, Qt::Key_Space); }
 };
 
@@ -81,11 +87,7 @@ TEST_F(WindowTest, StartupStateHoldsEveryRow) {
     EXPECT_FALSE(w.edtF2->isHidden());
     EXPECT_FALSE(w.chkOctaveMarker->isEnabled());
     EXPECT_FALSE(w.lblLastMarker->isEnabled());
-    for (QWidget* c : std::initializer_list<QWidget*>{w.tkbLeftFrequency, w.tkbRightFrequency, w.cbLockFreq,
-                                                      w.lblFMinL, w.lblFMinR, w.lblFMaxL, w.lblFMaxR, w.lblFLeft,
-                                                      w.lblFRight}) {
-        EXPECT_FALSE(c->isEnabled()) << c->metaObject()->className();
-    }
+    for (QWidget* c : ManualGroupControls()) EXPECT_FALSE(c->isEnabled());
     for (ui::TrackBar* bar : {w.tkbLeftFrequency, w.tkbRightFrequency}) {
         EXPECT_EQ(bar->Min(), 0);
         EXPECT_EQ(bar->Max(), 10);
@@ -353,11 +355,7 @@ TEST_F(WindowTest, SpeedSelectionShowsAndEnablesTheControlsOfItsKind) {
         EXPECT_EQ(!w.edtF2->isHidden(), c.upper_edit_shown) << c.index;
         EXPECT_EQ(w.chkOctaveMarker->isEnabled(), c.markers) << c.index;
         EXPECT_EQ(w.lblLastMarker->isEnabled(), c.markers) << c.index;
-        for (QWidget* m : std::initializer_list<QWidget*>{w.tkbLeftFrequency, w.tkbRightFrequency, w.cbLockFreq,
-                                                          w.lblFMinL, w.lblFMinR, w.lblFMaxL, w.lblFMaxR,
-                                                          w.lblFLeft, w.lblFRight}) {
-            EXPECT_EQ(m->isEnabled(), c.manual) << c.index;
-        }
+        for (QWidget* m : ManualGroupControls()) EXPECT_EQ(m->isEnabled(), c.manual) << c.index;
         EXPECT_EQ(w.lblFnow->Caption(), c.status);
         EXPECT_EQ(gen.direction, directions::holding);
     }
