@@ -201,6 +201,22 @@ TEST(PulseDeviceWithoutServer, OpenFailsAtOnceWithNoDriver) {
     qunsetenv("PULSE_SERVER");
 }
 
+TEST_F(PulseDeviceTest, StreamNamesItselfAndKeepsItsServerBufferSmall) {
+    std::vector<std::int16_t> samples = Noise(44100, 7);
+    WAVEHDR header = HeaderFor(samples);
+    ASSERT_NO_FATAL_FAILURE(OpenAndPrepare({&header}));
+    device.waveOutWrite(handle, &header);
+    WaitUntil([] { return false; }, 200);
+    const std::string inputs = server.Pactl({"list", "sink-inputs"});
+    EXPECT_THAT(inputs, testing::HasSubstr("application.name = \"Quorvex\""));
+    EXPECT_THAT(inputs, testing::HasSubstr("media.role = \"test\""));
+    const std::size_t at = inputs.find("Buffer Latency: ");
+    ASSERT_NE(at, std::string::npos) << inputs;
+    EXPECT_LE(std::stol(inputs.substr(at + 16)), 50000) << "microseconds";
+    device.waveOutReset(handle);
+    device.waveOutClose(handle);
+}
+
 TEST_F(PulseDeviceTest, RefusedOpensNameTheirCause) {
     WAVEFORMATEX eight_bit = StereoFormat();
     eight_bit.wBitsPerSample = 8;

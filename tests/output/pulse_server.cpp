@@ -80,6 +80,13 @@ void PrivatePulseServer::Kill() {
     }
 }
 
+std::string PrivatePulseServer::Pactl(const QStringList& arguments) {
+    QProcess pactl;
+    pactl.start("pactl", arguments);
+    pactl.waitForFinished(5000);
+    return pactl.readAllStandardOutput().toStdString();
+}
+
 bool PrivatePulseServer::StartRecording() {
     const QString file = dir_.path() + "/out.raw";
     recorder_.start("parec", {"--latency-msec=20", "-d", "null.monitor", "--format=s16le", "--rate=44100",

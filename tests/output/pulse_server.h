@@ -35,6 +35,9 @@ public:
     // Ends the recording and returns its samples, interleaved.
     std::vector<std::int16_t> StopRecording();
 
+    // What `pactl <arguments>` prints, talking to this server.
+    std::string Pactl(const QStringList& arguments);
+
     // Ends the server at once, as a crash would.
     void Kill();
 
