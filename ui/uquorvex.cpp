@@ -60,6 +60,7 @@ TfToneGenerator::TfToneGenerator(std::unique_ptr<WaveOutDevice> own_device, Wave
     setObjectName(QStringLiteral("fToneGenerator"));
     setWindowTitle(QStringLiteral("   Q u o r v e x   V 2.0"));
     setFixedSize(kClientWidth, kClientHeight);
+    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
     CreateControls();
     SetTabOrder();
     BindHandlers();
