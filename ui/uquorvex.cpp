@@ -263,9 +263,9 @@ void TfToneGenerator::CreateDbScaleLabels() {
     const int h = tkbLeftLevel->height();
     const int t = tkbLeftLevel->y();
     for (int i = 0; i <= 25; i += 5) {
-        auto* label = new Label(GroupBox1, "-" + std::to_string(i), {0, (h - 27) * i / 26 + t + 8, GroupBox1->width(), 13},
+        const std::string text = i == 0 ? "0" : "-" + std::to_string(i);
+        auto* label = new Label(GroupBox1, text, {0, (h - 27) * i / 26 + t + 8, GroupBox1->width(), 13},
                                 Label::Align::centre, true);
-        if (i == 0) label->SetCaption("0");
         label->resize(GroupBox1->width(), label->sizeHint().height());
         label->SetFontColor(i <= 5 ? kRed : i == 10 ? kYellow : kGreen);
         label->setAttribute(Qt::WA_TranslucentBackground);
