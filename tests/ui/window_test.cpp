@@ -534,6 +534,12 @@ TEST_F(WindowTest, EnterPressesStartExceptInTheChirpRateField) {
         w.btnStart->click();  // stop again
         EXPECT_FALSE(gen.sweep_running);
     }
+
+    // A focused push button takes Enter itself.
+    w.btnAddWhiteNoise->setFocus();
+    QTest::keyClick(w.btnAddWhiteNoise, Qt::Key_Return);
+    EXPECT_TRUE(gen.WhiteRunning);
+    EXPECT_FALSE(gen.sweep_running);
 }
 
 TEST_F(WindowTest, AcceleratorsStartStopAndExit) {
