@@ -298,6 +298,16 @@ TEST_F(PlaybackTest, LimitsTheEngineCannotUseAreRefusedBeforeTheOpen) {
     }
 }
 
+TEST_F(PlaybackTest, MissingBuffersAreRefusedBeforeTheOpen) {
+    gen.p_buffer2 = nullptr;  // as when the allocation at creation failed
+    rig.playback.btnStartClick();
+    ASSERT_EQ(view.warnings.size(), 1u);
+    EXPECT_THAT(view.warnings[0], testing::HasSubstr("buffers"));
+    EXPECT_TRUE(device.calls().empty());
+    EXPECT_FALSE(gen.sweep_running);
+    EXPECT_FALSE(view.AnyControlDisabled());
+}
+
 TEST_F(PlaybackTest, StopBeforeTheOpenNotificationStillClosesTheDevice) {
     for (const speeds speed : {speeds::fast_smooth, speeds::slow}) {
         VirtualWaveDevice device;
