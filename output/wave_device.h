@@ -77,7 +77,8 @@ public:
     // the device refuses, MMSYSERR_NODRIVER when there is no device at all,
     // MMSYSERR_ALLOCATED when it is busy, MMSYSERR_BADDEVICEID for another
     // device number, MMSYSERR_ERROR for anything else. Never waits for a
-    // device to appear. Owner thread.
+    // device to appear. Notifications may be posted to target until
+    // waveOutClose returns, so target must live that long. Owner thread.
     virtual MMRESULT waveOutOpen(HWAVEOUT* handle, unsigned device, const WAVEFORMATEX& format,
                                  QObject* target) = 0;
 
