@@ -56,6 +56,13 @@ void Playback::StartOutput() {
     if (gen_.sweep_running) {
         StopOutput();
     }
+    // A playback that ended by itself (the last chunk of a slow sweep) has
+    // issued its close, but the close may not have been handled yet when a
+    // Start comes in. Wait for it, so that its handler cannot act on the new
+    // device and the old one is never lost.
+    while (gen_.hWave_out != 0) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+    }
     const std::int32_t f_min = ParseInteger(view_.LowerLimitText()).value_or(150);
     const std::int32_t f_max = ParseInteger(view_.UpperLimitText()).value_or(300);
     // Refused here, before anything changes: the open handler could not
@@ -70,6 +77,14 @@ void Playback::StartOutput() {
         return;
     }
 
+    gen_.f_min = f_min;
+    gen_.f_max = f_max;
+    gen_.do_markers = view_.OctaveMarkerChecked();
+    view_.SetLastMarkerText("Last at:");
+    gen_.left_angle = 0;
+    gen_.right_angle = 0;
+    gen_.shutoff = false;
+
     HWAVEOUT handle = 0;
     const MMRESULT result = device_.waveOutOpen(&handle, kDefaultWaveDevice, gen_.pcm, this);
     if (result != MMSYSERR_NOERROR) {
@@ -78,16 +93,7 @@ void Playback::StartOutput() {
         view_.ShowWarning(OpenFailureText(result));
         return;
     }
-    // MM_WOM_OPEN is only posted, so settings taken over after the open are
-    // in place before its handler runs, and a failed open changes nothing.
     gen_.hWave_out = handle;
-    gen_.f_min = f_min;
-    gen_.f_max = f_max;
-    gen_.do_markers = view_.OctaveMarkerChecked();
-    view_.SetLastMarkerText("Last at:");
-    gen_.left_angle = 0;
-    gen_.right_angle = 0;
-    gen_.shutoff = false;
     gen_.sweep_running = true;
     for (const PlaybackControl control : kLockedWhilePlaying) {
         view_.SetControlEnabled(control, false);
@@ -227,6 +233,10 @@ void Playback::waveOutWrite(WAVEHDR& header) { device_.waveOutWrite(gen_.hWave_o
 
 void Playback::customEvent(QEvent* event) {
     const QEvent::Type type = event->type();
+    if ((type == MM_WOM_OPEN || type == MM_WOM_DONE || type == MM_WOM_CLOSE) &&
+        static_cast<WaveOutEvent*>(event)->handle() != gen_.hWave_out) {
+        return;  // from a device that is no longer ours
+    }
     if (type == MM_WOM_OPEN) {
         MMWomOpen();
     } else if (type == MM_WOM_DONE) {

@@ -34,7 +34,7 @@ constexpr pa_usec_t kRefillStep = 20 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t kMinCheck = 1 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t kMaxCheck = 100 * PA_USEC_PER_MSEC;
 
-MMRESULT StreamFailureCode(int error) {
+MMRESULT OpenFailureCode(int error) {
     switch (error) {
     case PA_ERR_NOENTITY:
     case PA_ERR_CONNECTIONREFUSED:
@@ -148,7 +148,7 @@ MMRESULT PulseOutput::Open(const std::string& stream_name, const WAVEFORMATEX& f
     pa_context_set_state_callback(context_, OnContextState, this);
     // Never wait for a server to appear: without one the open fails at once.
     if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        return MMSYSERR_NODRIVER;
+        return OpenFailureCode(pa_context_errno(context_));
     }
     if (pa_threaded_mainloop_start(loop_) < 0) {
         return MMSYSERR_ERROR;
@@ -158,7 +158,7 @@ MMRESULT PulseOutput::Open(const std::string& stream_name, const WAVEFORMATEX& f
     for (;;) {
         const pa_context_state_t state = pa_context_get_state(context_);
         if (state == PA_CONTEXT_READY) break;
-        if (!PA_CONTEXT_IS_GOOD(state)) return MMSYSERR_NODRIVER;
+        if (!PA_CONTEXT_IS_GOOD(state)) return OpenFailureCode(pa_context_errno(context_));
         pa_threaded_mainloop_wait(loop_);
     }
 
@@ -169,7 +169,7 @@ MMRESULT PulseOutput::Open(const std::string& stream_name, const WAVEFORMATEX& f
     stream_ = pa_stream_new_with_proplist(context_, stream_name.c_str(), &spec_, &map, role);
     pa_proplist_free(role);
     if (!stream_) {
-        return StreamFailureCode(pa_context_errno(context_));
+        return OpenFailureCode(pa_context_errno(context_));
     }
     pa_stream_set_state_callback(stream_, OnStreamState, this);
     pa_stream_set_write_callback(stream_, OnWriteRequest, this);
@@ -180,12 +180,12 @@ MMRESULT PulseOutput::Open(const std::string& stream_name, const WAVEFORMATEX& f
     attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kRefillStep, &spec_));
     attr.fragsize = static_cast<std::uint32_t>(-1);
     if (pa_stream_connect_playback(stream_, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0) {
-        return StreamFailureCode(pa_context_errno(context_));
+        return OpenFailureCode(pa_context_errno(context_));
     }
     for (;;) {
         const pa_stream_state_t state = pa_stream_get_state(stream_);
         if (state == PA_STREAM_READY) break;
-        if (!PA_STREAM_IS_GOOD(state)) return StreamFailureCode(pa_context_errno(context_));
+        if (!PA_STREAM_IS_GOOD(state)) return OpenFailureCode(pa_context_errno(context_));
         pa_threaded_mainloop_wait(loop_);
     }
     open_ = true;

@@ -3,6 +3,7 @@
 
 #include "output/playback.h"
 
+#include <QCoreApplication>
 #include <QLocale>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -137,6 +138,35 @@ TEST_F(PlaybackTest, SlowSweepEndsByItselfAfter180ChunksWithTheLabelFollowing) {
     EXPECT_EQ(device.Advance(kChunkFrames), 0u);
 }
 
+// Start pressed after the last chunk's done notification but before the
+// close that it raised has been handled: the old device closes first and the
+// new playback is not disturbed by its close.
+TEST_F(PlaybackTest, StartWhileAnEndedSweepIsStillClosingOpensAfterTheClose) {
+    gen.speed = speeds::slow;
+    rig.playback.StartOutput();
+    rig.Deliver();
+    for (int chunk = 1; chunk < 180; ++chunk) {
+        PlayChunk();
+    }
+    ASSERT_TRUE(gen.sweep_running);
+    device.Advance(kChunkFrames);
+    QCoreApplication::sendPostedEvents();  // the last done only; its close stays queued
+    ASSERT_FALSE(gen.sweep_running);
+    ASSERT_FALSE(gen.closed);
+
+    rig.playback.btnStartClick();
+    rig.Deliver();
+
+    EXPECT_TRUE(view.warnings.empty());
+    EXPECT_TRUE(gen.sweep_running);
+    EXPECT_TRUE(device.is_open());
+    EXPECT_NE(gen.hWave_out, 0);
+    EXPECT_EQ(view.caption, "&STOP");
+    EXPECT_EQ(device.queue().size(), 2u);
+    rig.playback.StopOutput();
+    EXPECT_FALSE(device.is_open());
+}
+
 TEST_F(PlaybackTest, StreamedOutputMatchesTheEngineAndShowsEachChunksFrequency) {
     const struct {
         speeds speed;
@@ -202,7 +232,10 @@ TEST_F(PlaybackTest, RestartReadsTheEditsAgainAndStartsBothPhasesAtZero) {
     EXPECT_EQ(fresh, EngineRender(gen, 2));
 }
 
-TEST_F(PlaybackTest, FailedOpenChangesNothingAndNamesTheFailure) {
+// A failed open leaves the controls and the button as they were; the
+// settings read before the open (limits, marker box, phases) are taken over
+// all the same, so the manual bars map with the limits just typed.
+TEST_F(PlaybackTest, FailedOpenKeepsTheControlsAndNamesTheFailure) {
     const struct {
         MMRESULT code;
         const char* locale;
@@ -224,15 +257,17 @@ TEST_F(PlaybackTest, FailedOpenChangesNothingAndNamesTheFailure) {
         rig.gen.left_angle = 77;
         rig.view.lower = "500";
         rig.view.marker_checked = true;
+        rig.view.last_marker = "Last at:\r23 Hz";
 
         rig.playback.btnStartClick();
 
         EXPECT_THAT(rig.view.warnings, ElementsAre(c.text));
         EXPECT_FALSE(rig.gen.sweep_running);
         EXPECT_EQ(rig.gen.hWave_out, 0);
-        EXPECT_EQ(rig.gen.f_min, 20);
-        EXPECT_FALSE(rig.gen.do_markers);
-        EXPECT_EQ(rig.gen.left_angle, 77);
+        EXPECT_EQ(rig.gen.f_min, 500);
+        EXPECT_TRUE(rig.gen.do_markers);
+        EXPECT_EQ(rig.gen.left_angle, 0);
+        EXPECT_EQ(rig.view.last_marker, "Last at:");
         EXPECT_EQ(rig.view.caption, "&Start");
         EXPECT_FALSE(rig.view.AnyControlDisabled());
         EXPECT_TRUE(rig.view.fnow_texts.empty());

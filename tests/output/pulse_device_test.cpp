@@ -74,6 +74,14 @@ WAVEHDR HeaderFor(std::vector<std::int16_t>& samples) {
 class PulseDeviceTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(server.ok()) << server.error(); }
+    // A test that failed half-way may leave headers queued: stop the stream
+    // before anything it reads or posts to goes away.
+    void TearDown() override {
+        if (handle != 0) {
+            device.waveOutReset(handle);
+            device.waveOutClose(handle);
+        }
+    }
 
     // Opens the device with `recorder` as target and prepares the headers.
     void OpenAndPrepare(std::initializer_list<WAVEHDR*> headers) {
@@ -82,8 +90,8 @@ protected:
     }
 
     PrivatePulseServer server;
+    Recorder recorder;  // outlives the device, which posts to it
     PulseWaveDevice device;
-    Recorder recorder;
     HWAVEOUT handle = 0;
 };
 
