@@ -42,11 +42,11 @@ TKvNumEdit::TKvNumEdit(QWidget* parent)
     FOldText = text();
     FColorDefault = palette().color(QPalette::Base);
     connect(this, &QLineEdit::textChanged, this, &TKvNumEdit::TextChanged);
-    // What window creation does: the text is applied once, so the derived
-    // forms exist from the start. The one-shot change latch is consumed by
-    // that first text write, so the user's first keystroke is validated.
+    // The text is applied once, so the derived forms exist from the start.
     ValidateText(true);
-    IgnoreChange = false;
+    // The first text change after construction (normally the owner setting
+    // the field's initial text or format) is not validated as typing.
+    IgnoreChange = true;
 }
 
 void TKvNumEdit::Loaded() {
@@ -230,7 +230,9 @@ void TKvNumEdit::SetState(TNumEditState s) {
     case esEditing: ShowColor(FColorEditing); break;
     case esError:
         ShowColor(FColorError);
-        // Paint now, so the error colour is on screen with the beep.
+        // Paint now, so the error colour is on screen with the beep. Only
+        // this widget is repainted: pending events are not dispatched here,
+        // so no other handler can run in the middle of an edit.
         if (isVisible()) repaint();
         KvBeep();
         break;

@@ -276,6 +276,10 @@ void TfToneGenerator::CreateDbScaleLabels() {
 }
 
 void TfToneGenerator::FormCreate() {
+    // The selection handlers below run before the generator's defaults are
+    // in force: with the lock still off, each frequency bar's handler runs
+    // on its own instead of mirroring the other bar.
+    gen_.locked_frequencies = false;
     tkbLeftLevel->SetPosition(12);
     tkbRightLevel->SetPosition(12);
     CreateDbScaleLabels();
@@ -283,9 +287,10 @@ void TfToneGenerator::FormCreate() {
     gbFrequencyRange->SetItemIndex(0);
     grpSweepSpeed->SetItemIndex(0);
     grpChannels->SetItemIndex(0);
-    // The generator's memory and defaults were set up with gen_; a piece
-    // that could not be obtained is reported now, and output refuses to
-    // start without it.
+    // The generator's memory and defaults were set up with gen_; the lock
+    // comes on now, and a piece of memory that could not be obtained is
+    // reported, output refusing to start without it.
+    gen_.locked_frequencies = true;
     if (!gen_.p_buffer1 || !gen_.p_buffer2) ShowMessage(kApplicationTitle, "Failed to get memory for output buffers");
     if (!gen_.left_sine_table || !gen_.right_sine_table) {
         ShowMessage(kApplicationTitle, "Failed to get memory for sine-wave tables");

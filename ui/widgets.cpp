@@ -61,6 +61,9 @@ Label::Label(QWidget* parent, const std::string& caption, QRect geometry, Align 
     case Align::centre: setAlignment(Qt::AlignHCenter | Qt::AlignTop); break;
     }
     setGeometry(geometry);
+    // Captions are shown as they stand: text typed into an edit and copied
+    // here is never taken for markup.
+    setTextFormat(Qt::PlainText);
     setText(ScreenText(caption_));
     FitToText();
 }

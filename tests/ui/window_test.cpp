@@ -381,6 +381,10 @@ TEST_F(WindowTest, TypingALimitChangesTheLabelsButNotTheField) {
     EXPECT_EQ(w.lblFMinL->Caption(), "44");
     EXPECT_EQ(w.lblFMinR->Caption(), "44");
     EXPECT_EQ(gen.f_min, 20);
+
+    // Whatever is typed shows as typed, never as markup.
+    QTest::keyClicks(w.edtF1, "<b>5");
+    EXPECT_EQ(w.lblFMinL->text(), "44<b>5");
 }
 
 // --- Manual frequency, lock and chirp ---------------------------------------------------
@@ -495,9 +499,10 @@ TEST_F(WindowTest, ChirpTotalUsesTheFourDigitFormatAndTheLocaleSeparator) {
     w.timerChirpTimer();
     EXPECT_EQ(w.lblChirpCum->Caption(), "Cum:0.05");
 
+    const QLocale saved;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     w.timerChirpTimer();
-    QLocale::setDefault(QLocale::c());
+    QLocale::setDefault(saved);
     EXPECT_EQ(w.lblChirpCum->Caption(), "Cum:0,1");
 
     w.nsChirp->SetValue(12345);
