@@ -198,7 +198,7 @@ MMRESULT PulseOutput::Write(WAVEHDR* header) {
     if (lost_) {
         return MMSYSERR_INVALHANDLE;
     }
-    header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+    MarkQueued(*header);
     queue_.push_back(Entry{header, 0, false});
     Fill(pa_stream_writable_size(stream_));
     return MMSYSERR_NOERROR;
@@ -220,11 +220,7 @@ void PulseOutput::Reset() {
 void PulseOutput::Close() {
     {
         LoopLock lock{loop_};
-        if (!lost_) {
-            ReturnAll();
-            Post(MM_WOM_CLOSE);
-            lost_ = true;
-        }
+        Lose();
         Disconnect();
     }
     TearDown();
@@ -376,7 +372,7 @@ void PulseOutput::CheckPlayed() {
         WAVEHDR* header = entry.header;
         queue_.pop_front();
         --unwritten_;
-        header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+        MarkDone(*header);
         Post(MM_WOM_DONE, header);
     }
     if (next > 0) {
@@ -404,7 +400,7 @@ void PulseOutput::ArmTimer(pa_usec_t delay) {
 
 void PulseOutput::ReturnAll() {
     for (const Entry& entry : queue_) {
-        entry.header->dwFlags = (entry.header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+        MarkDone(*entry.header);
         Post(MM_WOM_DONE, entry.header);
     }
     queue_.clear();
@@ -413,8 +409,9 @@ void PulseOutput::ReturnAll() {
     passes_left_ = 0;
 }
 
-// Loop thread: the server or the stream is gone. Everything queued comes
-// back and the close follows, as if the owner had closed the device.
+// With the lock held, on the loop thread when the server or the stream is
+// gone, or on the owner thread closing the device: everything queued comes
+// back and the close follows, once.
 void PulseOutput::Lose() {
     if (lost_) {
         return;

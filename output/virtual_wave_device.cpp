@@ -51,7 +51,7 @@ MMRESULT VirtualWaveDevice::waveOutWrite(HWAVEOUT handle, WAVEHDR* header) {
     if ((header->dwFlags & WHDR_PREPARED) == 0) {
         return WAVERR_UNPREPARED;
     }
-    header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+    MarkQueued(*header);
     if (queue_.empty()) {
         offset_ = 0;
         passes_left_ = PassesOf(*header);
@@ -115,7 +115,7 @@ std::size_t VirtualWaveDevice::Advance(std::size_t frames) {
             offset_ = 0;
             if (--passes_left_ == 0) {
                 queue_.pop_front();
-                header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+                MarkDone(*header);
                 Post(MM_WOM_DONE, header);
                 if (!queue_.empty()) {
                     passes_left_ = PassesOf(*queue_.front());
@@ -130,7 +130,7 @@ void VirtualWaveDevice::ReturnAll() {
     while (!queue_.empty()) {
         WAVEHDR* header = queue_.front();
         queue_.pop_front();
-        header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+        MarkDone(*header);
         Post(MM_WOM_DONE, header);
     }
     offset_ = 0;

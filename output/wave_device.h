@@ -67,6 +67,11 @@ constexpr std::uint32_t PassesOf(const WAVEHDR& header) {
     return (header.dwFlags & kLoop) == kLoop && header.dwLoops > 1 ? header.dwLoops : 1;
 }
 
+// Header flags as a device takes a header into its queue and as it gives it
+// back with MM_WOM_DONE.
+constexpr void MarkQueued(WAVEHDR& header) { header.dwFlags = (header.dwFlags & ~WHDR_DONE) | WHDR_INQUEUE; }
+constexpr void MarkDone(WAVEHDR& header) { header.dwFlags = (header.dwFlags & ~WHDR_INQUEUE) | WHDR_DONE; }
+
 class WaveOutDevice {
 public:
     virtual ~WaveOutDevice() = default;
