@@ -185,6 +185,11 @@ public:
     extended present_right_amplitude = -1.0L;
 
 private:
+    // f_step and f_ratio for `steps` (at least 2) steps from f_min to f_max.
+    void PlanSteps(int steps);
+    // The frequency one step above f: plus f_step, or times f_ratio.
+    extended StepUp(extended f) const;
+
     GeneratorHost& host_;
     WAVEHDR header1_{};
     WAVEHDR header2_{};

@@ -21,12 +21,18 @@ PBuffer BufferOf(const WAVEHDR& header) { return reinterpret_cast<PBuffer>(heade
 
 }  // namespace
 
-int GeneratorState::RenderFastSweep(PBuffer buffer, int steps) {
-    if (steps < 2) return 0;
+void GeneratorState::PlanSteps(int steps) {
     const extended low = f_min;
     const extended high = f_max;
     f_step = ((high + 0.01L) - low) / (steps - 1);
     f_ratio = expl(logl(high / low) / (steps - 1));
+}
+
+extended GeneratorState::StepUp(extended f) const { return log_lin == modes::linear ? f_step + f : f * f_ratio; }
+
+int GeneratorState::RenderFastSweep(PBuffer buffer, int steps) {
+    if (steps < 2) return 0;
+    PlanSteps(steps);
     const int silent = steps / 3;
     const int block = static_cast<int>(std::clamp(buffer_bytes, 0, kBufferSamples) / ((std::int64_t{steps} + silent) * 2));
 
@@ -41,7 +47,7 @@ int GeneratorState::RenderFastSweep(PBuffer buffer, int steps) {
         } else {
             RenderTone(left_sine_table, buffer, block, index, left_phase, fl);
             RenderTone(right_sine_table, buffer, block, index, right_phase, fr);
-            fl = log_lin == modes::linear ? f_step + fl : fl * f_ratio;
+            fl = StepUp(fl);
             fr = fl;
         }
         index += 2 * block;
@@ -69,12 +75,8 @@ int GeneratorState::PrepareSweep() {
 
     if (looping) return RenderFastSweep(p_buffer1, speed == speeds::fast_smooth ? 1000 : 20);
 
-    const int n = std::max(slow_sweep_chunks, 2);
-    const extended low = f_min;
-    const extended high = f_max;
-    f_ratio = expl(logl(high / low) / (n - 1));
+    PlanSteps(std::max(slow_sweep_chunks, 2));
     f_inv_ratio = 1.0L / f_ratio;
-    f_step = ((high + 0.01L) - low) / (n - 1);
     fl = f_min;
     fr = fl;
     if (speed == speeds::manual) {
@@ -84,7 +86,7 @@ int GeneratorState::PrepareSweep() {
     if (speed == speeds::slow) {
         table[0] = f_min;
         for (int k = 1; k < slow_sweep_chunks; ++k)
-            table[k] = log_lin == modes::linear ? f_step + table[k - 1] : table[k - 1] * f_ratio;
+            table[k] = StepUp(table[k - 1]);
         chunk_freq = std::move(table);
         fl = chunk_freq[0];
         fr = fl;
@@ -119,7 +121,7 @@ void GeneratorState::QueueChunk(WAVEHDR& header) {
     switch (speed) {
     case speeds::manual:
         if (direction == directions::up) {
-            fl = log_lin == modes::linear ? f_step + fl : fl * f_ratio;
+            fl = StepUp(fl);
             fr = fl;
         } else if (direction == directions::down) {
             fl = log_lin == modes::linear ? fl - f_step : fl * f_inv_ratio;
