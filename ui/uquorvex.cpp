@@ -83,8 +83,6 @@ TfToneGenerator::~TfToneGenerator() {
 void TfToneGenerator::CreateControls() {
     // The narrow sans face at 10 px keeps every caption inside the fixed
     // layout; sizes are device-independent, so HiDPI screens scale it.
-    // The narrow sans face at 10 px keeps every caption inside the fixed
-    // layout; sizes are device-independent, so HiDPI screens scale it.
     QFont font(QStringLiteral("DejaVu Sans Condensed"));
     font.setPixelSize(10);
     setFont(font);
@@ -201,10 +199,10 @@ void TfToneGenerator::CreateControls() {
                                                           grpSetFrequency, gbChirpControl}) {
         ui::PaintOwnBackground(group, kMoneyGreen);
     }
-    // These labels were created before the background (lblLeftAttn reaches
-    // under the level group) and lblFnow lies
-    // inside the marker group's rectangle: bring them to the front, lblFnow
-    // on the group's colour so that it reads over the group's caption.
+    // Label1, Label2 and lblFnow lie under the background, created after
+    // them; lblLeftAttn reaches under the level group and lblFnow lies inside
+    // the marker group's rectangle. Bring them to the front, lblFnow on the
+    // group's colour so that it reads over the group's caption.
     Label1->raise();
     lblLeftAttn->raise();
     Label2->raise();
