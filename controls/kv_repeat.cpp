@@ -184,8 +184,7 @@ void RegisterRepeat(KvRepeatTarget* target, std::int64_t intervalMs) {
     } else {
         list.push_back(std::make_unique<RepeatEntry>(RepeatEntry{target, intervalMs, due}));
     }
-    if (list.capacity() - list.size() < 2) list.reserve(list.size() + 10);
-    if (!list.empty()) EnsureFlashTimer();
+    EnsureFlashTimer();
 }
 
 void UnregisterRepeat(KvRepeatTarget* target) {

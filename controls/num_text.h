@@ -40,9 +40,8 @@ struct TBaseProperties {
     long double MaxValue = 0;
 };
 
-inline constexpr char16_t kPrefixChars[] = u"$%&!";
+// The scale letters, largest factor first: E = 1e18 down to a = 1e-18.
 inline constexpr char16_t kMultiplierLetters[] = u"EPTGMkmunpfa";
-inline constexpr char16_t kExpLetters[] = u"Ee";
 
 // The record for `base`; the float and integer records include `sep`.
 TBaseProperties BaseProperties(TEditBase base, const NumSeparators& sep);
