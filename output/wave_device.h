@@ -34,6 +34,10 @@ inline constexpr MMRESULT MMSYSERR_NODRIVER = 6;
 inline constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
 inline constexpr MMRESULT WAVERR_BADFORMAT = 32;
 inline constexpr MMRESULT WAVERR_UNPREPARED = 34;
+// Not a published code: the sound server accepted the connection but did not
+// answer within the open's time limit. Outside the 16-bit range of the error
+// texts, so callers name it themselves.
+inline constexpr MMRESULT kServerNoAnswer = 0x10000 | MMSYSERR_ERROR;
 
 // The first (default) output device.
 inline constexpr unsigned kDefaultWaveDevice = 0;
