@@ -4,6 +4,7 @@
 #include <QLocale>
 #include <string>
 
+#include "engine/ranges.h"
 #include "output/mm_err_msg.h"
 
 namespace quorvex {
@@ -63,8 +64,8 @@ void Playback::StartOutput() {
     while (gen_.hWave_out != 0) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
     }
-    const std::int32_t f_min = ParseInteger(view_.LowerLimitText()).value_or(150);
-    const std::int32_t f_max = ParseInteger(view_.UpperLimitText()).value_or(300);
+    const std::int32_t f_min = LowerLimitFromText(view_.LowerLimitText());
+    const std::int32_t f_max = UpperLimitFromText(view_.UpperLimitText());
     // Refused here, before anything changes: the open handler could not
     // prepare output for these, and nothing would ever come back to stop it.
     if (!LimitsUsable(f_min, f_max)) {

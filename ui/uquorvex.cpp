@@ -14,6 +14,7 @@
 
 #include "controls/kv_gradient.h"
 #include "controls/kv_num_spin.h"
+#include "engine/ranges.h"
 #include "output/noise_player.h"
 #include "output/playback.h"
 #include "output/pulse_wave_device.h"
@@ -40,6 +41,12 @@ constexpr int kClientHeight = 388;
 
 // Whether the control itself is enabled, whatever its parent is.
 bool OwnEnabled(const QWidget* w) { return !w->testAttribute(Qt::WA_ForceDisabled); }
+
+std::vector<std::string> RangeCaptions() {
+    std::vector<std::string> captions;
+    for (const FrequencyRange& item : kRanges) captions.emplace_back(item.caption);
+    return captions;
+}
 
 }  // namespace
 
@@ -113,9 +120,7 @@ void TfToneGenerator::CreateControls() {
 
     lblLeftAttn = new Label(pnlMain, "Left Attn", {309, 231, 40, 13});
 
-    gbFrequencyRange = new ui::RadioGroup(
-        pnlMain, " Frequency Range ", {16, 9, 153, 113},
-        {"Wide  (20Hz .. 20KHz)", "HF  (1KHz .. 15KHz)", "Speech  (300Hz .. 3KHz)", "LF  (50Hz .. 1KHz)"});
+    gbFrequencyRange = new ui::RadioGroup(pnlMain, " Frequency Range ", {16, 9, 153, 113}, RangeCaptions());
     grpSweepMode = new ui::RadioGroup(pnlMain, " Sweep Mode ", {192, 8, 129, 57}, {"Linear", "Log"});
     grpSweepSpeed = new ui::RadioGroup(pnlMain, " Sweep Speed ", {187, 72, 97, 137},
                                        {"Fast (smooth)", "Fast (stepped)", "Slow", "Manual", "No sweep"});

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "controls/kv_num_spin.h"
+#include "engine/ranges.h"
 #include "output/noise_player.h"
 #include "output/playback.h"
 #include "ui/number_format.h"
@@ -18,22 +19,6 @@
 namespace quorvex {
 
 namespace {
-
-struct RangeItem {
-    std::string_view caption;
-    ranges range;
-    std::int32_t f_min;
-    std::int32_t f_max;
-    const char* status;
-};
-
-// Compared in this order; the limits of a range are looked up here too.
-constexpr std::array<RangeItem, 4> kRanges{{
-    {"Wide  (20Hz .. 20KHz)", ranges::wide, 20, 20000, "wide"},
-    {"HF  (1KHz .. 15KHz)", ranges::hf, 1000, 15000, "hf"},
-    {"Speech  (300Hz .. 3KHz)", ranges::mf, 300, 3000, "mf"},
-    {"LF  (50Hz .. 1KHz)", ranges::lf, 50, 1000, "lf"},
-}};
 
 struct SpeedItem {
     std::string_view caption;
@@ -128,22 +113,15 @@ void TfToneGenerator::TimerTimer() {
 
 void TfToneGenerator::gbFrequencyRangeClick() {
     Ran("gbFrequencyRangeClick");
-    const std::string caption = gbFrequencyRange->SelectedCaption();
-    for (const RangeItem& item : kRanges) {
-        if (caption == item.caption) {
-            gen_.range = item.range;
-            break;
-        }
+    if (const FrequencyRange* chosen = RangeByCaption(gbFrequencyRange->SelectedCaption())) {
+        gen_.range = chosen->range;
     }
-    for (const RangeItem& item : kRanges) {
-        if (item.range != gen_.range) continue;
-        gen_.f_min = item.f_min;
-        gen_.f_max = item.f_max;
-        edtF1->SetText(std::to_string(gen_.f_min));
-        edtF2->SetText(std::to_string(gen_.f_max));
-        lblFnow->SetCaption(item.status);
-        break;
-    }
+    const FrequencyRange& limits = RangeOf(gen_.range);
+    gen_.f_min = limits.f_min;
+    gen_.f_max = limits.f_max;
+    edtF1->SetText(std::to_string(gen_.f_min));
+    edtF2->SetText(std::to_string(gen_.f_max));
+    lblFnow->SetCaption(std::string(limits.status));
     playback_->RestartIfRunning();
 }
 

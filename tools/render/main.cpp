@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "engine/generator.h"
+#include "engine/ranges.h"
 
 namespace quorvex {
 namespace {
@@ -121,16 +122,6 @@ Settings ParseArguments(int argc, char** argv) {
     }
     if (s.out.empty()) throw UsageError{"no output file given (-o OUT.wav)"};
     return s;
-}
-
-std::pair<std::int32_t, std::int32_t> RangeLimits(ranges r) {
-    switch (r) {
-    case ranges::lf: return {50, 1000};
-    case ranges::mf: return {300, 3000};
-    case ranges::hf: return {1000, 15000};
-    case ranges::wide: break;
-    }
-    return {20, 20000};
 }
 
 // The window and the device as far as the engine sees them: the manual bars
@@ -247,9 +238,10 @@ int Run(int argc, char** argv) {
         std::fprintf(stderr, "%s", kUsage);
         return Fail(2, e.message);
     }
-    auto [f_min, f_max] = RangeLimits(s.range);
-    if (s.from) f_min = ParseInteger(*s.from).value_or(150);
-    if (s.to) f_max = ParseInteger(*s.to).value_or(300);
+    std::int32_t f_min = RangeOf(s.range).f_min;
+    std::int32_t f_max = RangeOf(s.range).f_max;
+    if (s.from) f_min = LowerLimitFromText(*s.from);
+    if (s.to) f_max = UpperLimitFromText(*s.to);
     if (!LimitsUsable(f_min, f_max))
         return Fail(2, "cannot render with the limits " + std::to_string(f_min) + " Hz and " + std::to_string(f_max) +
                            " Hz: both must be above 0 Hz");
