@@ -7,7 +7,7 @@
 namespace quorvex {
 
 // The other fields start from their initialisers in the class.
-GeneratorState::GeneratorState(GeneratorHost& host) : host_(host) {
+GeneratorState::GeneratorState(ControlPanel& panel) : panel_(panel) {
     p_wave_hdr1 = &header1_;
     p_wave_hdr2 = &header2_;
     chunk_ms = 250;
@@ -33,7 +33,7 @@ GeneratorState::GeneratorState(GeneratorHost& host) : host_(host) {
 }
 
 extended GeneratorState::LevelToAmplitude(int position) const {
-    return quorvex::LevelToAmplitude(position, host_.LowPowerPosition());
+    return quorvex::LevelToAmplitude(position, panel_.LowPowerPosition());
 }
 
 }  // namespace quorvex

@@ -1,8 +1,9 @@
 #pragma once
 // The tone generator's state and its synthesis: sine tables, the
 // phase-accumulator oscillator, fast sweeps and the chunk-by-chunk production
-// of streamed output. No toolkit and no device here: what the engine needs of
-// the window and the device reaches it through GeneratorHost.
+// of streamed output, and the start protocol that hands the first buffers
+// over. No toolkit and no device here: the engine reaches the window through
+// ControlPanel and hands its buffers to a WaveOutSink.
 //
 // Thread note: everything in this header runs on the user-interface thread.
 
@@ -42,11 +43,29 @@ enum class directions { up, down, holding };
 // the others are streamed in chunks through both buffers.
 constexpr bool IsLooping(speeds s) { return s == speeds::fast_smooth || s == speeds::fast_stepped; }
 
-// What the engine needs of the window and of the output device.
-class GeneratorHost {
+// Where the engine hands its filled headers: the open wave device during
+// playback, the output file in quorvex-render.
+//
+// Not held by GeneratorState but passed to each call that queues: Playback,
+// the device's sink, is built on the state, so the state cannot be built on
+// Playback.
+class WaveOutSink {
 public:
-    // Queues a filled header on the open device; the result is not examined.
+    // Readies a header before its first hand-over; the result is not examined.
+    virtual void waveOutPrepareHeader(WAVEHDR& header) = 0;
+    // Queues a filled header behind those already queued; the result is not
+    // examined. A header with WHDR_BEGINLOOP and WHDR_ENDLOOP is played
+    // dwLoops times.
     virtual void waveOutWrite(WAVEHDR& header) = 0;
+
+protected:
+    ~WaveOutSink() = default;
+};
+
+// What the engine needs of the control panel: the marker label, the manual
+// frequency bars and the attenuation bar.
+class ControlPanel {
+public:
     // Text of the marker label, e.g. "Last at:\r23 Hz" (a lone carriage return
     // breaks the line).
     virtual void SetLastMarkerText(const std::string& text) = 0;
@@ -58,7 +77,7 @@ public:
     virtual int LowPowerPosition() const = 0;
 
 protected:
-    ~GeneratorHost() = default;
+    ~ControlPanel() = default;
 };
 
 // --- Pure functions --------------------------------------------------------
@@ -98,10 +117,11 @@ extended BarFrequency(std::int32_t f_min, std::int32_t f_max, modes mode, int ma
 // --- The generator state ---------------------------------------------------
 
 // Owned by the main window for its whole life; never copied or moved, since
-// the device reads the buffers and headers in place.
+// the device reads the buffers and headers in place. The panel is usually the
+// state's owner, built before it: the constructor only keeps the reference.
 class GeneratorState {
 public:
-    explicit GeneratorState(GeneratorHost& host);
+    explicit GeneratorState(ControlPanel& panel);
     GeneratorState(const GeneratorState&) = delete;
     GeneratorState& operator=(const GeneratorState&) = delete;
 
@@ -123,6 +143,10 @@ public:
     // written and 0 returned); returns the frames written.
     int RenderFastSweep(PBuffer buffer, int steps);
 
+    // Points header 1 at buffer 1 and header 2 at buffer 2, each with length
+    // 0, no flags and one loop, as every start begins.
+    void ResetHeaders();
+
     // Once per start, after the device opened: ensures the tables and renders
     // the looping pass (returns its frames) or plans streamed output
     // (returns 0). Returns kCannotPrepare, changing nothing, when the limits
@@ -131,10 +155,20 @@ public:
     static constexpr int kCannotPrepare = -1;
     int PrepareSweep();
 
-    // Fills the header's buffer with the next chunk, hands it to the device
-    // and advances the plan. Inert once shutoff or all_written is set, and
-    // for a header without data.
-    void QueueChunk(WAVEHDR& header);
+    // Fills the header's buffer with the next chunk, hands it to `sink` and
+    // advances the plan. Inert once shutoff or all_written is set, and for a
+    // header without data.
+    void QueueChunk(WAVEHDR& header, WaveOutSink& sink);
+
+    // The start of an output, once the device has opened; the device and
+    // the render tool both start this way, so the file holds what the device
+    // is handed. Ensures the tables, ResetHeaders, PrepareSweep, then:
+    // looping kinds prepare both headers and queue header 1 with both loop
+    // flags, 0xFFFFFFFF loops and 4 bytes per rendered frame; streamed kinds
+    // zero buffers_played and buffers_written, clear all_written, and prepare
+    // and queue header 1 with the first chunk, then header 2 with the second.
+    // False, with nothing handed to the sink, when PrepareSweep refuses.
+    bool QueueFirstBuffers(WaveOutSink& sink);
 
     // --- Fields (the window and playback read and write them directly) ---
     bool WhiteRunning = false;
@@ -190,7 +224,7 @@ private:
     // The frequency one step above f: plus f_step, or times f_ratio.
     extended StepUp(extended f) const;
 
-    GeneratorHost& host_;
+    ControlPanel& panel_;
     WAVEHDR header1_{};
     WAVEHDR header2_{};
     std::unique_ptr<TBuffer> buffer1_;

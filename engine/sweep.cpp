@@ -1,5 +1,5 @@
-// Fast sweeps rendered in one pass, and streamed output planned at the start
-// and produced chunk by chunk.
+// Fast sweeps rendered in one pass, streamed output planned at the start and
+// produced chunk by chunk, and the first hand-over of a start.
 
 #include <algorithm>
 #include <cmath>
@@ -55,6 +55,16 @@ int GeneratorState::RenderFastSweep(PBuffer buffer, int steps) {
     return index / 2;
 }
 
+void GeneratorState::ResetHeaders() {
+    WAVEHDR& header1 = *p_wave_hdr1;
+    WAVEHDR& header2 = *p_wave_hdr2;
+    header1 = WAVEHDR{};
+    header1.lpData = reinterpret_cast<char*>(p_buffer1);
+    header1.dwLoops = 1;
+    header2 = header1;
+    header2.lpData = reinterpret_cast<char*>(p_buffer2);
+}
+
 int GeneratorState::PrepareSweep() {
     if (!HasMemory() || !LimitsUsable(f_min, f_max)) return kCannotPrepare;
     const bool looping = IsLooping(speed);
@@ -80,8 +90,8 @@ int GeneratorState::PrepareSweep() {
     fl = f_min;
     fr = fl;
     if (speed == speeds::manual) {
-        host_.tkbLeftFrequencyChange();
-        host_.tkbRightFrequencyChange();
+        panel_.tkbLeftFrequencyChange();
+        panel_.tkbRightFrequencyChange();
     }
     if (speed == speeds::slow) {
         table[0] = f_min;
@@ -100,7 +110,7 @@ int GeneratorState::PrepareSweep() {
     return 0;
 }
 
-void GeneratorState::QueueChunk(WAVEHDR& header) {
+void GeneratorState::QueueChunk(WAVEHDR& header, WaveOutSink& sink) {
     if (shutoff || all_written || !header.lpData) return;
 
     // A header never describes more than its buffer holds.
@@ -108,14 +118,14 @@ void GeneratorState::QueueChunk(WAVEHDR& header) {
     if (speed == speeds::slow && do_markers && current_octave != next_octave) {
         std::memset(header.lpData, 0, bytes);
         current_octave = next_octave;
-        host_.SetLastMarkerText("Last at:\r" + FormatHz(fl));
+        panel_.SetLastMarkerText("Last at:\r" + FormatHz(fl));
     } else {
         const int frames = static_cast<int>(bytes / 4);
         RenderTone(left_sine_table, BufferOf(header), frames, 0, left_angle, fl);
         RenderTone(right_sine_table, BufferOf(header), frames, 0, right_angle, fr);
     }
     last_f = fl;
-    host_.waveOutWrite(header);
+    sink.waveOutWrite(header);
     ++buffers_written;
 
     switch (speed) {
@@ -144,6 +154,34 @@ void GeneratorState::QueueChunk(WAVEHDR& header) {
     case speeds::fast_smooth:
         break;
     }
+}
+
+bool GeneratorState::QueueFirstBuffers(WaveOutSink& sink) {
+    EnsureLeftTable();
+    EnsureRightTable();
+    ResetHeaders();
+    WAVEHDR& header1 = *p_wave_hdr1;
+    WAVEHDR& header2 = *p_wave_hdr2;
+    const int frames = PrepareSweep();
+    if (frames == kCannotPrepare) return false;
+    if (IsLooping(speed)) {
+        header1.dwBufferLength = static_cast<std::uint32_t>(frames) * 4;
+        header1.dwFlags = WHDR_BEGINLOOP | WHDR_ENDLOOP;
+        header1.dwLoops = 0xFFFFFFFF;
+        // Header 2 keeps length 0: the looping kinds never hand it over.
+        sink.waveOutPrepareHeader(header1);
+        sink.waveOutPrepareHeader(header2);
+        sink.waveOutWrite(header1);
+    } else {
+        buffers_played = 0;
+        buffers_written = 0;
+        all_written = false;
+        sink.waveOutPrepareHeader(header1);
+        QueueChunk(header1, sink);
+        sink.waveOutPrepareHeader(header2);
+        QueueChunk(header2, sink);
+    }
+    return true;
 }
 
 }  // namespace quorvex

@@ -136,44 +136,12 @@ void Playback::MMWomOpen() {
         return;
     }
     view_.SetStartCaption("&STOP");
-    if (!gen_.left_sine_table_valid) {
-        gen_.EnsureLeftTable();
-    }
-    if (!gen_.right_sine_table_valid) {
-        gen_.EnsureRightTable();
-    }
-    WAVEHDR& header1 = *gen_.p_wave_hdr1;
-    WAVEHDR& header2 = *gen_.p_wave_hdr2;
-    header1 = WAVEHDR{};
-    header1.lpData = reinterpret_cast<char*>(gen_.p_buffer1->data());
-    header1.dwLoops = 1;
-    header2 = header1;
-    header2.lpData = reinterpret_cast<char*>(gen_.p_buffer2->data());
-
-    const int frames = gen_.PrepareSweep();
-    if (frames == GeneratorState::kCannotPrepare) {
+    if (!gen_.QueueFirstBuffers(*this)) {
         // StartOutput refuses what PrepareSweep cannot use; should the two
         // ever disagree, end the playback instead of leaving it unstoppable.
         gen_.shutoff = true;
         gen_.sweep_running = false;
         ResetAndClose();
-        return;
-    }
-    if (IsLooping(gen_.speed)) {
-        header1.dwBufferLength = static_cast<std::uint32_t>(frames) * 4;
-        header1.dwFlags = WHDR_BEGINLOOP | WHDR_ENDLOOP;
-        header1.dwLoops = 0xFFFFFFFF;
-        device_.waveOutPrepareHeader(gen_.hWave_out, &header1);
-        device_.waveOutPrepareHeader(gen_.hWave_out, &header2);
-        device_.waveOutWrite(gen_.hWave_out, &header1);
-    } else {
-        gen_.buffers_played = 0;
-        gen_.buffers_written = 0;
-        gen_.all_written = false;
-        device_.waveOutPrepareHeader(gen_.hWave_out, &header1);
-        gen_.QueueChunk(header1);
-        device_.waveOutPrepareHeader(gen_.hWave_out, &header2);
-        gen_.QueueChunk(header2);
     }
 }
 
@@ -183,7 +151,7 @@ void Playback::MMWomDone(WAVEHDR* h) {
         if (!gen_.shutoff) {
             if (gen_.buffers_played < gen_.buffers_written) {
                 view_.SetFnowText(FormatHz(gen_.last_f));
-                gen_.QueueChunk(*h);
+                gen_.QueueChunk(*h, *this);
             } else {
                 gen_.shutoff = true;
                 gen_.sweep_running = false;
@@ -229,6 +197,8 @@ void Playback::FormCloseQuery() {
     StopOutput();
     gen_.shutoff = true;
 }
+
+void Playback::waveOutPrepareHeader(WAVEHDR& header) { device_.waveOutPrepareHeader(gen_.hWave_out, &header); }
 
 void Playback::waveOutWrite(WAVEHDR& header) { device_.waveOutWrite(gen_.hWave_out, &header); }
 

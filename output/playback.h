@@ -7,8 +7,8 @@
 // user. Playback reaches the window's controls through the narrow
 // PlaybackView, and the device posts its open/done/close notifications to
 // Playback itself (customEvent dispatches them), so that neither the device
-// layer nor this code needs a widget. The window implements GeneratorHost
-// and forwards the engine's waveOutWrite to Playback::waveOutWrite.
+// layer nor this code needs a widget. Playback is the engine's WaveOutSink:
+// the engine's chunks reach the device through it, on gen.hWave_out.
 //
 // Thread note: everything here runs on the user-interface thread.
 
@@ -20,7 +20,7 @@
 
 namespace quorvex {
 
-class Playback : public QObject {
+class Playback : public QObject, public WaveOutSink {
 public:
     // All three outlive the Playback.
     Playback(GeneratorState& gen, PlaybackView& view, WaveOutDevice& device, QObject* parent = nullptr);
@@ -54,8 +54,9 @@ public:
     // always allowed.
     void FormCloseQuery();
 
-    // The engine's way to the device: queues the header on gen.hWave_out.
-    void waveOutWrite(WAVEHDR& header);
+    // WaveOutSink: the header readied or queued on gen.hWave_out.
+    void waveOutPrepareHeader(WAVEHDR& header) override;
+    void waveOutWrite(WAVEHDR& header) override;
 
 protected:
     void customEvent(QEvent* event) override;

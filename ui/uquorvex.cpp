@@ -350,9 +350,7 @@ bool TfToneGenerator::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-// --- GeneratorHost and PlaybackView -------------------------------------------
-
-void TfToneGenerator::waveOutWrite(WAVEHDR& header) { playback_->waveOutWrite(header); }
+// --- ControlPanel and PlaybackView --------------------------------------------
 
 void TfToneGenerator::SetLastMarkerText(const std::string& text) { lblLastMarker->SetCaption(text); }
 

@@ -42,7 +42,7 @@ namespace quorvex {
 // The application's title, shown where the system names the program.
 inline constexpr const char* kApplicationTitle = "Tone Generator";
 
-class TfToneGenerator : public QWidget, public GeneratorHost, public PlaybackView {
+class TfToneGenerator : public QWidget, public ControlPanel, public PlaybackView {
 public:
     // Shows a message box: caption and text (a lone '\r' breaks the line).
     using MessageSink = std::function<void(const std::string& caption, const std::string& text)>;
@@ -91,8 +91,7 @@ public:
 
     void btnAddWhiteNoiseClick();
 
-    // --- GeneratorHost -----------------------------------------------------
-    void waveOutWrite(WAVEHDR& header) override;
+    // --- ControlPanel (with the two bar handlers above) --------------------
     void SetLastMarkerText(const std::string& text) override;
     int LowPowerPosition() const override;
 
@@ -183,6 +182,10 @@ private:
     std::unique_ptr<WaveOutDevice> own_device_;
     WaveOutDevice& device_;
     MessageSink messages_;
+    // The window is the state's ControlPanel: gen_ keeps only the reference
+    // while the window is still being built. Playback is built on gen_ and is
+    // the engine's WaveOutSink; it hands itself to the calls that queue, so
+    // gen_ needs nothing of it.
     GeneratorState gen_;
     std::unique_ptr<Playback> playback_;
     std::unique_ptr<NoisePlayer> noise_;

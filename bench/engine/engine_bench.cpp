@@ -10,8 +10,9 @@
 namespace quorvex {
 namespace {
 
-class NullHost final : public GeneratorHost {
+class NullHost final : public ControlPanel, public WaveOutSink {
 public:
+    void waveOutPrepareHeader(WAVEHDR&) override {}
     void waveOutWrite(WAVEHDR&) override {}
     void SetLastMarkerText(const std::string&) override {}
     void tkbLeftFrequencyChange() override {}
@@ -47,11 +48,9 @@ BENCHMARK(BM_RenderTone);
 void BM_QueueChunk(benchmark::State& bench) {
     Started g;
     g.state.speed = speeds::no_sweep;
-    g.state.p_wave_hdr1->lpData = reinterpret_cast<char*>(g.state.p_buffer1);
-    g.state.p_wave_hdr2->lpData = reinterpret_cast<char*>(g.state.p_buffer2);
-    if (g.state.PrepareSweep() != 0) bench.SkipWithError("PrepareSweep refused");
+    if (!g.state.QueueFirstBuffers(g.host)) bench.SkipWithError("the start was refused");
     for (auto _ : bench) {
-        g.state.QueueChunk(*g.state.p_wave_hdr1);
+        g.state.QueueChunk(*g.state.p_wave_hdr1, g.host);
         benchmark::ClobberMemory();
     }
     bench.SetItemsProcessed(bench.iterations() * 2 * 11025);

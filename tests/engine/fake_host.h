@@ -1,6 +1,6 @@
 #pragma once
-// A host that records what the engine hands to the device and the window,
-// for the engine's tests.
+// A control panel and device sink in one, recording what the engine hands to
+// either, for the engine's tests.
 
 #include <cstring>
 #include <functional>
@@ -11,14 +11,19 @@
 
 namespace quorvex::testing_support {
 
-class RecordingHost : public GeneratorHost {
+class RecordingHost : public ControlPanel, public WaveOutSink {
 public:
     struct Write {
         const WAVEHDR* header;
         std::vector<audio_sample> samples;  // copied at hand-over
     };
 
+    void waveOutPrepareHeader(WAVEHDR& header) override {
+        sink_calls += "P ";
+        prepared.push_back(&header);
+    }
     void waveOutWrite(WAVEHDR& header) override {
+        sink_calls += "W ";
         std::vector<audio_sample> samples(header.dwBufferLength / sizeof(audio_sample));
         std::memcpy(samples.data(), header.lpData, samples.size() * sizeof(audio_sample));
         writes.push_back({&header, std::move(samples)});
@@ -38,6 +43,8 @@ public:
     int LowPowerPosition() const override { return low_power; }
 
     std::vector<Write> writes;
+    std::vector<const WAVEHDR*> prepared;
+    std::string sink_calls;  // "P " per prepared header, "W " per write, in order
     std::vector<std::string> marker_texts;
     std::vector<std::size_t> marker_at;  // index of the write that carried the marker
     std::string calls;                   // order of the handler calls
@@ -45,15 +52,6 @@ public:
     std::function<void()> right_change;
     int low_power = 20;
 };
-
-// Points both headers at their buffers with length 0, as the device layer
-// does when the device has opened.
-inline void ResetHeaders(GeneratorState& state) {
-    *state.p_wave_hdr1 = WAVEHDR{};
-    state.p_wave_hdr1->lpData = reinterpret_cast<char*>(state.p_buffer1);
-    *state.p_wave_hdr2 = WAVEHDR{};
-    state.p_wave_hdr2->lpData = reinterpret_cast<char*>(state.p_buffer2);
-}
 
 // Fills a table with its own indices, so that each sample written names the
 // table entry it came from.

@@ -24,7 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing_support::RecordingHost;
-using testing_support::ResetHeaders;
 
 struct Result {
     int status = -1;
@@ -175,7 +174,8 @@ TEST_F(RenderToolTest, FastPassesRepeatTheLoopingBuffer) {
     };
     for (const Case& c : cases) {
         const Wav wav = Render(c.args);
-        // The same pass from the engine, set up as the tool's options say.
+        // The same pass as the engine hands it to the device at a start, set
+        // up as the tool's options say.
         RecordingHost host;
         GeneratorState state{host};
         state.speed = c.speed;
@@ -184,12 +184,13 @@ TEST_F(RenderToolTest, FastPassesRepeatTheLoopingBuffer) {
         state.f_max = c.hi;
         state.out_level = c.channels;
         state.left_amplitude = state.right_amplitude = LevelToAmplitude(12, 20);
-        ResetHeaders(state);
-        const int frames = state.PrepareSweep();
-        ASSERT_EQ(wav.samples.size(), static_cast<std::size_t>(2 * frames * c.passes));
+        ASSERT_TRUE(state.QueueFirstBuffers(host));
+        ASSERT_EQ(host.writes.size(), 1u);
+        const std::vector<audio_sample>& pass_samples = host.writes[0].samples;
+        ASSERT_EQ(wav.samples.size(), pass_samples.size() * static_cast<std::size_t>(c.passes));
         for (int pass = 0; pass < c.passes; ++pass)
-            ASSERT_TRUE(std::equal(state.p_buffer1->begin(), state.p_buffer1->begin() + 2 * frames,
-                                   wav.samples.begin() + 2 * frames * pass))
+            ASSERT_TRUE(std::equal(pass_samples.begin(), pass_samples.end(),
+                                   wav.samples.begin() + static_cast<std::ptrdiff_t>(pass_samples.size()) * pass))
                 << "pass " << pass;
         const int silent_frames = c.speed == speeds::fast_smooth ? 333 * 43 : 6 * 2205;
         EXPECT_TRUE(std::all_of(wav.samples.begin(), wav.samples.begin() + 2 * silent_frames, [](audio_sample s) { return s == 0; }));
@@ -201,15 +202,15 @@ TEST_F(RenderToolTest, FastPassesRepeatTheLoopingBuffer) {
 
 TEST_F(RenderToolTest, SlowSweepWithMarkersIsTheQueuedStream) {
     const Wav wav = Render({"--speed", "slow", "--markers", "--chunks", "500"});
-    // The same sweep queued chunk by chunk through the engine.
+    // The same sweep as the engine hands it to the device: the start's two
+    // chunks, then one refill per returned header.
     RecordingHost host;
     GeneratorState state{host};
     state.speed = speeds::slow;
     state.do_markers = true;
     state.left_amplitude = state.right_amplitude = LevelToAmplitude(12, 20);
-    ResetHeaders(state);
-    ASSERT_EQ(state.PrepareSweep(), 0);
-    for (int i = 0; i < 200; ++i) state.QueueChunk(i % 2 == 0 ? *state.p_wave_hdr1 : *state.p_wave_hdr2);
+    ASSERT_TRUE(state.QueueFirstBuffers(host));
+    for (int i = 0; i < 200; ++i) state.QueueChunk(i % 2 == 0 ? *state.p_wave_hdr1 : *state.p_wave_hdr2, host);
     ASSERT_EQ(host.writes.size(), 180u);
     ASSERT_EQ(wav.samples.size(), 180u * 22050u);  // it ends by itself
     for (std::size_t k = 0; k < 180; ++k)

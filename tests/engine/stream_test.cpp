@@ -15,7 +15,6 @@ namespace quorvex {
 namespace {
 
 using testing_support::RecordingHost;
-using testing_support::ResetHeaders;
 
 bool IsSilent(const std::vector<audio_sample>& samples) {
     return std::all_of(samples.begin(), samples.end(), [](audio_sample s) { return s == 0; });
@@ -64,7 +63,7 @@ protected:
         ASSERT_TRUE(state.HasMemory());
         state.left_amplitude = LevelToAmplitude(12, 20);
         state.right_amplitude = LevelToAmplitude(12, 20);
-        ResetHeaders(state);
+        state.ResetHeaders();
     }
     void Start(speeds speed, modes mode = modes::logarithmic, int f_min = 20, int f_max = 20000) {
         state.speed = speed;
@@ -78,7 +77,8 @@ protected:
     }
     // Queues chunks the way the device returns the headers: 1, 2, 1, 2, ...
     void Queue(int chunks) {
-        for (int i = 0; i < chunks; ++i) state.QueueChunk(next_header_++ % 2 == 0 ? *state.p_wave_hdr1 : *state.p_wave_hdr2);
+        for (int i = 0; i < chunks; ++i)
+            state.QueueChunk(next_header_++ % 2 == 0 ? *state.p_wave_hdr1 : *state.p_wave_hdr2, host);
     }
     // Frequencies of the chunks handed over, by write; markers as -1.
     std::vector<long double> Played(int chunks) {
@@ -115,6 +115,70 @@ TEST_F(StreamTest, LoopingKindsRenderThePassAndLeaveTheHeaders) {
     EXPECT_EQ(state.p_wave_hdr1->dwBufferLength, 0u);
     EXPECT_EQ(state.p_wave_hdr2->dwBufferLength, 0u);
     EXPECT_TRUE(host.writes.empty());
+}
+
+// The start shared by the device and the render tool: what it prepares and
+// hands over, in which order, and what a refusal leaves.
+TEST_F(StreamTest, FirstBuffersOfAStart) {
+    struct Case { speeds speed; int f_min; bool started; const char* sink_calls; };
+    const Case cases[] = {
+        {speeds::fast_smooth, 20, true, "P P W "}, {speeds::fast_stepped, 20, true, "P P W "},
+        {speeds::slow, 20, true, "P W P W "},      {speeds::manual, 20, true, "P W P W "},
+        {speeds::no_sweep, 20, true, "P W P W "},  {speeds::no_sweep, 0, false, ""},
+        {speeds::fast_smooth, 0, false, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "speed " << static_cast<int>(c.speed) << " f_min " << c.f_min);
+        host = RecordingHost{};
+        state.speed = c.speed;
+        state.f_min = c.f_min;
+        state.f_max = 20000;
+        // What an earlier playback may have left behind.
+        *state.p_wave_hdr1 = WAVEHDR{};
+        state.p_wave_hdr1->dwFlags = WHDR_BEGINLOOP | WHDR_ENDLOOP | WHDR_DONE;
+        state.p_wave_hdr1->dwLoops = 7;
+        *state.p_wave_hdr2 = *state.p_wave_hdr1;
+        state.buffers_written = 5;
+        state.buffers_played = 4;
+        state.all_written = true;
+        state.left_sine_table_valid = state.right_sine_table_valid = false;
+
+        ASSERT_EQ(state.QueueFirstBuffers(host), c.started);
+        EXPECT_EQ(host.sink_calls, c.sink_calls);
+        EXPECT_TRUE(state.left_sine_table_valid);
+        EXPECT_TRUE(state.right_sine_table_valid);
+        const WAVEHDR& h1 = *state.p_wave_hdr1;
+        const WAVEHDR& h2 = *state.p_wave_hdr2;
+        EXPECT_EQ(h1.lpData, reinterpret_cast<char*>(state.p_buffer1));
+        EXPECT_EQ(h2.lpData, reinterpret_cast<char*>(state.p_buffer2));
+        if (!c.started) continue;
+        EXPECT_EQ(host.prepared, (std::vector<const WAVEHDR*>{&h1, &h2}));
+        if (IsLooping(c.speed)) {
+            const std::uint32_t frames = c.speed == speeds::fast_smooth ? 57319 : 57330;
+            ASSERT_EQ(host.writes.size(), 1u);
+            EXPECT_EQ(host.writes[0].header, &h1);
+            EXPECT_EQ(h1.dwBufferLength, 4 * frames);
+            EXPECT_EQ(h1.dwFlags, WHDR_BEGINLOOP | WHDR_ENDLOOP);
+            EXPECT_EQ(h1.dwLoops, 0xFFFFFFFFu);
+            const std::vector<audio_sample>& pass = host.writes[0].samples;
+            EXPECT_TRUE(std::equal(pass.begin(), pass.end(), state.p_buffer1->begin()));
+            EXPECT_EQ(h2.dwBufferLength, 0u);  // never handed over
+            EXPECT_EQ(h2.dwFlags, 0u);
+            EXPECT_EQ(h2.dwLoops, 1u);
+        } else {
+            ASSERT_EQ(host.writes.size(), 2u);
+            EXPECT_EQ(host.writes[0].header, &h1);
+            EXPECT_EQ(host.writes[1].header, &h2);
+            for (const WAVEHDR* h : {&h1, &h2}) {
+                EXPECT_EQ(h->dwBufferLength, 44100u);
+                EXPECT_EQ(h->dwFlags, 0u);
+                EXPECT_EQ(h->dwLoops, 1u);
+            }
+            EXPECT_EQ(state.buffers_written, 2);
+            EXPECT_EQ(state.buffers_played, 0);
+            EXPECT_FALSE(state.all_written);
+        }
+    }
 }
 
 TEST_F(StreamTest, SlowSweepHandsOverExactly180Chunks) {

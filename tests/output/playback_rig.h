@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QObject>
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -49,21 +50,6 @@ public:
     int close_window_calls = 0;
 };
 
-// The window's side of the engine: writes go to playback, as in the window.
-class ForwardingHost : public GeneratorHost {
-public:
-    void waveOutWrite(WAVEHDR& header) override { playback->waveOutWrite(header); }
-    void SetLastMarkerText(const std::string& text) override { view->SetLastMarkerText(text); }
-    void tkbLeftFrequencyChange() override { gen->fl = manual_frequency; }
-    void tkbRightFrequencyChange() override { gen->fr = manual_frequency; }
-    int LowPowerPosition() const override { return 20; }
-
-    Playback* playback = nullptr;
-    FakeView* view = nullptr;
-    GeneratorState* gen = nullptr;
-    extended manual_frequency = 1000;
-};
-
 // Records the device notifications that reach an object, in order.
 class NotificationLog : public QObject {
 public:
@@ -78,12 +64,11 @@ public:
 };
 
 // Generator, view and playback over `device`, with full-scale tables so that
-// every sample played is easy to tell from silence.
-struct PlaybackRig {
+// every sample played is easy to tell from silence. The rig is the window's
+// side of the engine, as the window is: it owns the state, which takes it at
+// construction, and Playback is the engine's sink.
+struct PlaybackRig final : ControlPanel {
     explicit PlaybackRig(WaveOutDevice& device) : playback(gen, view, device) {
-        host.playback = &playback;
-        host.view = &view;
-        host.gen = &gen;
         gen.left_amplitude = 0.5L;
         gen.right_amplitude = 0.25L;
         playback.installEventFilter(&log);
@@ -99,31 +84,37 @@ struct PlaybackRig {
         } while (log.seen.size() != seen);
     }
 
-    ForwardingHost host;
-    GeneratorState gen{host};
+    void SetLastMarkerText(const std::string& text) override { view.SetLastMarkerText(text); }
+    void tkbLeftFrequencyChange() override { gen.fl = manual_frequency; }
+    void tkbRightFrequencyChange() override { gen.fr = manual_frequency; }
+    int LowPowerPosition() const override { return 20; }
+
+    extended manual_frequency = 1000;
+    GeneratorState gen{*this};
     FakeView view;
     Playback playback;
     NotificationLog log;
 };
 
 // What the engine renders for these settings, without any device: the
-// looping pass once, or `chunks` streamed chunks in order.
+// looping pass once, or the first `chunks` streamed chunks in order, each as
+// the start and the refills hand them over.
 inline std::vector<audio_sample> EngineRender(const GeneratorState& settings, int chunks) {
-    struct CopyingHost : GeneratorHost {
+    struct Copying final : ControlPanel, WaveOutSink {
+        void waveOutPrepareHeader(WAVEHDR&) override {}
         void waveOutWrite(WAVEHDR& h) override {
             const auto* samples = reinterpret_cast<const audio_sample*>(h.lpData);
             out.insert(out.end(), samples, samples + h.dwBufferLength / sizeof(audio_sample));
         }
         void SetLastMarkerText(const std::string&) override {}
-        void tkbLeftFrequencyChange() override { gen->fl = frequency; }
-        void tkbRightFrequencyChange() override { gen->fr = frequency; }
+        void tkbLeftFrequencyChange() override { gen.fl = frequency; }
+        void tkbRightFrequencyChange() override { gen.fr = frequency; }
         int LowPowerPosition() const override { return 20; }
         std::vector<audio_sample> out;
-        GeneratorState* gen = nullptr;
         extended frequency = 1000;
-    } host;
-    GeneratorState gen(host);
-    host.gen = &gen;
+        GeneratorState gen{*this};
+    } c;
+    GeneratorState& gen = c.gen;
     gen.speed = settings.speed;
     gen.log_lin = settings.log_lin;
     gen.f_min = settings.f_min;
@@ -132,16 +123,11 @@ inline std::vector<audio_sample> EngineRender(const GeneratorState& settings, in
     gen.left_amplitude = settings.left_amplitude;
     gen.right_amplitude = settings.right_amplitude;
     gen.out_level = settings.out_level;
-    WAVEHDR& header = *gen.p_wave_hdr1;
-    header = WAVEHDR{};
-    header.lpData = reinterpret_cast<char*>(gen.p_buffer1->data());
-    *gen.p_wave_hdr2 = header;
-    const int frames = gen.PrepareSweep();
-    if (IsLooping(gen.speed)) {
-        return {gen.p_buffer1->begin(), gen.p_buffer1->begin() + 2 * frames};
-    }
-    for (int k = 0; k < chunks; ++k) gen.QueueChunk(header);
-    return host.out;
+    if (!gen.QueueFirstBuffers(c) || IsLooping(gen.speed)) return c.out;
+    for (int k = 2; k < chunks; ++k) gen.QueueChunk(k % 2 == 0 ? *gen.p_wave_hdr1 : *gen.p_wave_hdr2, c);
+    const std::size_t chunk_samples = gen.p_wave_hdr1->dwBufferLength / sizeof(audio_sample);
+    c.out.resize(std::min(c.out.size(), chunk_samples * static_cast<std::size_t>(std::max(chunks, 0))));
+    return c.out;
 }
 
 }  // namespace quorvex::testing_support

@@ -124,44 +124,55 @@ Settings ParseArguments(int argc, char** argv) {
     return s;
 }
 
-// The window and the device as far as the engine sees them: the manual bars
-// stand where the options put them, and every buffer handed over is appended
-// to the output, a looping one as often as the device would repeat it.
-class RenderHost final : public GeneratorHost {
+// The control panel as far as the engine sees it: the manual bars stand
+// where the options put them. It owns the generator state, which takes the
+// panel at construction, so nothing is wired up afterwards.
+class RenderPanel final : public ControlPanel {
 public:
-    RenderHost(const Settings& s, std::FILE* out) : settings_(s), out_(out) {}
+    explicit RenderPanel(const Settings& s) : settings_(s) {}
 
-    void Attach(GeneratorState& state) { state_ = &state; }
+    GeneratorState& state() { return state_; }
 
+    void SetLastMarkerText(const std::string&) override {}
+    // Each bar maps on its own: the options set them independently.
+    void tkbLeftFrequencyChange() override {
+        state_.fl = BarFrequency(state_.f_min, state_.f_max, state_.log_lin, 180, 1, settings_.left_bar);
+    }
+    void tkbRightFrequencyChange() override {
+        state_.fr = BarFrequency(state_.f_min, state_.f_max, state_.log_lin, 180, 1, settings_.right_bar);
+    }
+    int LowPowerPosition() const override { return settings_.step; }
+
+private:
+    const Settings& settings_;
+    GeneratorState state_{*this};
+};
+
+// The device as far as the engine sees it: every buffer handed over is
+// appended to the output, a looping one as often as the device would repeat
+// it, until the requested amount has been written.
+class FileSink final : public WaveOutSink {
+public:
+    FileSink(std::FILE* out, int max_writes, std::uint32_t loops) : out_(out), max_writes_(max_writes), loops_(loops) {}
+
+    void waveOutPrepareHeader(WAVEHDR&) override {}
     void waveOutWrite(WAVEHDR& header) override {
-        if (writes_ >= max_writes) return;
+        if (writes_ >= max_writes_) return;
         ++writes_;
-        const std::uint32_t repeats = (header.dwFlags & WHDR_BEGINLOOP) ? loops : 1;
+        const std::uint32_t repeats = (header.dwFlags & WHDR_BEGINLOOP) ? loops_ : 1;
         for (std::uint32_t i = 0; i < repeats && ok_; ++i)
             ok_ = std::fwrite(header.lpData, 1, header.dwBufferLength, out_) == header.dwBufferLength;
         bytes_ += std::uint64_t{header.dwBufferLength} * repeats;
     }
-    void SetLastMarkerText(const std::string&) override {}
-    // Each bar maps on its own: the options set them independently.
-    void tkbLeftFrequencyChange() override {
-        state_->fl = BarFrequency(state_->f_min, state_->f_max, state_->log_lin, 180, 1, settings_.left_bar);
-    }
-    void tkbRightFrequencyChange() override {
-        state_->fr = BarFrequency(state_->f_min, state_->f_max, state_->log_lin, 180, 1, settings_.right_bar);
-    }
-    int LowPowerPosition() const override { return settings_.step; }
 
-    int writes() const { return writes_; }
+    bool full() const { return writes_ >= max_writes_; }
     std::uint64_t bytes() const { return bytes_; }
     bool ok() const { return ok_; }
 
-    int max_writes = 0;         // buffers beyond this count are not recorded
-    std::uint32_t loops = 1;    // plays of a looping header
-
 private:
-    const Settings& settings_;
     std::FILE* out_;
-    GeneratorState* state_ = nullptr;
+    int max_writes_;      // buffers beyond this count are not recorded
+    std::uint32_t loops_;  // plays of a looping header
     int writes_ = 0;
     std::uint64_t bytes_ = 0;
     bool ok_ = true;
@@ -191,38 +202,26 @@ std::vector<unsigned char> WavHeader(const WAVEFORMATEX& pcm, std::uint32_t data
     return h;
 }
 
-// Plays the output into the host: what the device layer does from the open
-// notification until the requested amount has been handed over.
-void Play(GeneratorState& state, RenderHost& host, const Settings& s) {
-    WAVEHDR& h1 = *state.p_wave_hdr1;
-    WAVEHDR& h2 = *state.p_wave_hdr2;
-    h1 = WAVEHDR{};
-    h1.lpData = reinterpret_cast<char*>(state.p_buffer1);
-    h1.dwLoops = 1;
-    h2 = h1;
-    h2.lpData = reinterpret_cast<char*>(state.p_buffer2);
-    const int frames = state.PrepareSweep();
-    if (IsLooping(state.speed)) {
-        h1.dwBufferLength = static_cast<std::uint32_t>(frames) * 4;
-        h1.dwFlags = WHDR_BEGINLOOP | WHDR_ENDLOOP;
-        host.max_writes = 1;
-        host.loops = static_cast<std::uint32_t>(s.passes.value_or(1));
-        host.waveOutWrite(h1);
-        return;
-    }
-    host.max_writes = s.chunks.value_or(state.speed == speeds::slow ? state.slow_sweep_chunks : 40);
-    state.buffers_played = 0;
-    state.buffers_written = 0;
-    state.all_written = false;
-    state.QueueChunk(h1);
-    state.QueueChunk(h2);
-    // The device returns the headers in the order it was handed them; each
-    // returned one is refilled while chunks remain, as on a done notification.
-    for (WAVEHDR* returned = &h1; host.writes() < host.max_writes; returned = returned == &h1 ? &h2 : &h1) {
+// Buffers the sink takes: the passes of the looping buffer count as one.
+int MaxWrites(const GeneratorState& state, const Settings& s) {
+    if (IsLooping(state.speed)) return 1;
+    return s.chunks.value_or(state.speed == speeds::slow ? state.slow_sweep_chunks : 40);
+}
+
+// Plays the output into the sink: the device's start, then what its done
+// notifications do until the requested amount has been handed over. The
+// device returns the headers in the order it was handed them; each returned
+// one is refilled while chunks remain. False when the engine refused to start.
+bool Play(GeneratorState& state, FileSink& sink) {
+    if (!state.QueueFirstBuffers(sink)) return false;
+    if (IsLooping(state.speed)) return true;
+    for (WAVEHDR* returned = state.p_wave_hdr1; !sink.full();
+         returned = returned == state.p_wave_hdr1 ? state.p_wave_hdr2 : state.p_wave_hdr1) {
         ++state.buffers_played;
         if (state.buffers_played >= state.buffers_written) break;
-        state.QueueChunk(*returned);
+        state.QueueChunk(*returned, sink);
     }
+    return true;
 }
 
 int Fail(int status, const std::string& message) {
@@ -261,9 +260,8 @@ int Run(int argc, char** argv) {
         return Fail(1, "cannot write '" + s.out + "': " + std::strerror(errno));
     }
 
-    RenderHost host(s, out);
-    GeneratorState state(host);
-    host.Attach(state);
+    RenderPanel panel(s);
+    GeneratorState& state = panel.state();
     std::string error;  // empty while everything goes well
     if (!state.HasMemory()) {
         error = "out of memory";
@@ -277,14 +275,19 @@ int Run(int argc, char** argv) {
         state.out_level = s.channels;
         state.left_amplitude = s.left_off ? 0 : state.LevelToAmplitude(s.left_level);
         state.right_amplitude = s.right_off ? 0 : state.LevelToAmplitude(s.right_level);
+        FileSink sink(out, MaxWrites(state, s), static_cast<std::uint32_t>(s.passes.value_or(1)));
         const std::vector<unsigned char> placeholder = WavHeader(state.pcm, 0);
-        if (std::fwrite(placeholder.data(), 1, placeholder.size(), out) == placeholder.size()) Play(state, host, s);
-        if (!host.ok() || std::ferror(out)) {
+        bool started = true;
+        if (std::fwrite(placeholder.data(), 1, placeholder.size(), out) == placeholder.size())
+            started = Play(state, sink);
+        if (!started) {
+            error = "the engine could not prepare this output";
+        } else if (!sink.ok() || std::ferror(out)) {
             error = std::strerror(errno);
-        } else if (host.bytes() > kMaxDataBytes) {
+        } else if (sink.bytes() > kMaxDataBytes) {
             error = "more than 4 GiB of samples";
         } else {
-            const std::vector<unsigned char> header = WavHeader(state.pcm, static_cast<std::uint32_t>(host.bytes()));
+            const std::vector<unsigned char> header = WavHeader(state.pcm, static_cast<std::uint32_t>(sink.bytes()));
             if (std::fseek(out, 0, SEEK_SET) != 0 || std::fwrite(header.data(), 1, header.size(), out) != header.size())
                 error = std::strerror(errno);
         }
