@@ -134,8 +134,14 @@ void TKvNumEdit::SetLimitLo(bool v) {
 void TKvNumEdit::UpClick() { Step(true); }
 void TKvNumEdit::DownClick() { Step(false); }
 
+bool TKvNumEdit::StepEnabled(bool up) const {
+    // A step replaces the text with the stepped value: typed text that is
+    // not applied yet would be lost, so there is no step while editing.
+    return isEnabled() && !isReadOnly() && FState == esNormal && !(up ? FLimitUp : FLimitLo);
+}
+
 void TKvNumEdit::Step(bool up) {
-    if (isReadOnly() || (up ? FLimitUp : FLimitLo)) {
+    if (!StepEnabled(up)) {
         KvBeep();
         return;
     }
@@ -269,12 +275,12 @@ bool TKvNumEdit::event(QEvent* e) {
 
 void TKvNumEdit::keyPressEvent(QKeyEvent* e) {
     const int key = e->key();
-    if (key == Qt::Key_Up && !FLimitUp) {
+    if (key == Qt::Key_Up && StepEnabled(true)) {
         UpClick();
         e->accept();
         return;
     }
-    if (key == Qt::Key_Down && !FLimitLo) {
+    if (key == Qt::Key_Down && StepEnabled(false)) {
         DownClick();
         e->accept();
         return;

@@ -84,8 +84,14 @@ public:
     bool LimitLo() const { return FLimitLo; }
     void SetLimitLo(bool v);
 
+    // Whether a step up (or down) may happen now: the field is enabled and
+    // writable, holds no typed text waiting to be applied, and the value is
+    // not at that limit. The arrow keys, UpClick/DownClick and the spin
+    // arrows all ask this one question.
+    bool StepEnabled(bool up) const;
+
     // One step up / down by Increment (or times / divided by it with
-    // eoMultiply). Refused with a beep when read-only or at the limit.
+    // eoMultiply). Refused with a beep when StepEnabled says no.
     virtual void UpClick();
     virtual void DownClick();
 

@@ -32,6 +32,8 @@ int TKvNumSpin::MinEditHeight() const {
     return metrics.height() + std::min(systemMetrics.height(), metrics.height()) / 4 + 4 * border + 2;
 }
 
+QRect TKvNumSpin::ClientArea() const { return rect().adjusted(kBorder, kBorder, -kBorder, -kBorder); }
+
 QRect TKvNumSpin::SpinButtonBounds(QSize editSize, int buttonWidth) {
     return {editSize.width() - buttonWidth - 4, 0, buttonWidth - 1, editSize.height() - 4};
 }
@@ -43,27 +45,22 @@ void TKvNumSpin::SetState(TNumEditState s) {
 }
 
 void TKvNumSpin::UpdateArrows() {
-    // A typed number that is not applied yet leaves no arrow to press.
-    const bool normal = State() == esNormal;
-    FButton->UpButton()->setEnabled(normal && FButton->isEnabled() && !LimitUp());
-    FButton->DownButton()->setEnabled(normal && FButton->isEnabled() && !LimitLo());
+    // An arrow is available exactly when its step would be taken: a typed
+    // number that is not applied yet, a limit or read-only leave none.
+    FButton->UpButton()->setEnabled(FButton->isEnabled() && StepEnabled(true));
+    FButton->DownButton()->setEnabled(FButton->isEnabled() && StepEnabled(false));
 }
 
 void TKvNumSpin::DoLimit() {
-    if (FButton) {
-        FButton->UpButton()->setEnabled(!LimitUp());
-        FButton->DownButton()->setEnabled(!LimitLo());
-    }
+    if (FButton) UpdateArrows();
     TKvNumEdit::DoLimit();
 }
 
 void TKvNumSpin::changeEvent(QEvent* e) {
     TKvNumEdit::changeEvent(e);
-    if (e->type() == QEvent::EnabledChange && FButton) {
-        FButton->setEnabled(isEnabled());
-        FButton->UpButton()->setEnabled(FButton->isEnabled() && !LimitUp());
-        FButton->DownButton()->setEnabled(FButton->isEnabled() && !LimitLo());
-    }
+    if (!FButton) return;
+    if (e->type() == QEvent::EnabledChange) FButton->setEnabled(isEnabled());
+    if (e->type() == QEvent::EnabledChange || e->type() == QEvent::ReadOnlyChange) UpdateArrows();
 }
 
 void TKvNumSpin::resizeEvent(QResizeEvent* e) {
@@ -84,7 +81,8 @@ void TKvNumSpin::PlaceButton() {
     // the next placement by a pixel; it settles within a few rounds.
     for (int round = 0; round < 3; ++round) {
         const QRect before = FButton->geometry();
-        const QRect r = SpinButtonBounds(size(), FButton->width());
+        // Inside the client area: the field's border stays visible around it.
+        const QRect r = SpinButtonBounds(size(), FButton->width()).translated(ClientArea().topLeft());
         FButton->SetBounds(r.x(), r.y(), r.width(), r.height());
         if (FButton->geometry() == before) break;
     }
@@ -98,6 +96,8 @@ void TKvNumSpin::UpdateEditRect() {
 }
 
 void TKvNumSpin::focusOutEvent(QFocusEvent* e) {
+    // A held arrow stops when the field loses the focus, whatever takes it.
+    if (FButton) FButton->EndRepeat();
     TKvNumEdit::focusOutEvent(e);
     if (FButton) FButton->update();
 }

@@ -31,9 +31,17 @@ public:
     // the smaller of the system and control font heights, borders.
     int MinEditHeight() const;
 
+    // The part of the field inside its three-dimensional border, in the
+    // field's coordinates; the spin button is placed relative to it.
+    QRect ClientArea() const;
+
     // Where a spin button of width `buttonWidth` goes inside an edit of
-    // `editSize` (before its width is raised to 15).
+    // `editSize` (before its width is raised to 15), relative to the
+    // edit's client area.
     static QRect SpinButtonBounds(QSize editSize, int buttonWidth);
+
+    // The width of the border around the client area.
+    static constexpr int kBorder = 2;
 
 protected:
     void SetState(TNumEditState s) override;

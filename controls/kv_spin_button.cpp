@@ -2,6 +2,7 @@
 
 #include "controls/kv_services.h"
 
+#include <QApplication>
 #include <QIcon>
 #include <QImage>
 #include <QKeyEvent>
@@ -63,7 +64,7 @@ TKvTimerSpeedBtn::TKvTimerSpeedBtn(QWidget* parent) : QToolButton(parent) {
     setFocusPolicy(Qt::NoFocus);
 }
 
-TKvTimerSpeedBtn::~TKvTimerSpeedBtn() { Release(); }
+TKvTimerSpeedBtn::~TKvTimerSpeedBtn() { EndRepeat(); }
 
 void TKvTimerSpeedBtn::SetInterval(int ms) {
     if (ms >= 50) FInterval = ms;
@@ -88,6 +89,13 @@ void TKvTimerSpeedBtn::UpdateIcon() {
 void TKvTimerSpeedBtn::Click() { emit clicked(false); }
 
 void TKvTimerSpeedBtn::RepeatMessage(std::uint32_t, std::uint32_t) {
+    // A popup or another widget holding the mouse takes the release that
+    // would end this press; no event tells the button, so it looks here.
+    const QWidget* grabber = QWidget::mouseGrabber();
+    if (QApplication::activePopupWidget() || (grabber && grabber != this)) {
+        EndRepeat();
+        return;
+    }
     // Messages before the start delay has passed only keep the cadence.
     if (KvTickCount() >= StartTime) Click();
 }
@@ -104,20 +112,29 @@ void TKvTimerSpeedBtn::mousePressEvent(QMouseEvent* e) {
     }
 }
 
-void TKvTimerSpeedBtn::mouseReleaseEvent(QMouseEvent* e) {
-    QToolButton::mouseReleaseEvent(e);
-    Release();
-}
-
 bool TKvTimerSpeedBtn::event(QEvent* e) {
-    // A button disabled while held (at a limit) gets no mouseReleaseEvent;
-    // without this it would go on repeating after the release.
-    // Hidden while held, it loses the mouse and no release comes either.
-    if ((e->type() == QEvent::MouseButtonRelease && !isEnabled()) || e->type() == QEvent::Hide) Release();
+    switch (e->type()) {
+    case QEvent::MouseButtonRelease: {
+        // Any button's release ends the press; the left one's release over
+        // the button clicks first. A disabled button gets the event here too.
+        const bool handled = QToolButton::event(e);
+        EndRepeat();
+        return handled;
+    }
+    case QEvent::ContextMenu:      // the menu that opens takes the release
+    case QEvent::WindowDeactivate:  // so does the window that comes to the front
+    case QEvent::Hide:              // a hidden button loses the mouse
+        EndRepeat();
+        break;
+    case QEvent::EnabledChange:
+        if (!isEnabled()) EndRepeat();
+        break;
+    default: break;
+    }
     return QToolButton::event(e);
 }
 
-void TKvTimerSpeedBtn::Release() {
+void TKvTimerSpeedBtn::EndRepeat() {
     if (!FRegistered) return;
     FRegistered = false;
     UnregisterRepeat(this);
@@ -146,6 +163,11 @@ TKvTimerSpeedBtn* TKvSpinButton::CreateButton() {
     connect(b, &TKvTimerSpeedBtn::OnMouseDown, this, &TKvSpinButton::HandleButtonPress);
     b->show();
     return b;
+}
+
+void TKvSpinButton::EndRepeat() {
+    FUpButton->EndRepeat();
+    FDownButton->EndRepeat();
 }
 
 void TKvSpinButton::SetBounds(int left, int top, int width, int height) {

@@ -42,8 +42,15 @@ public:
     QImage Glyph() const { return FGlyph; }
     int NumGlyphs() const { return FNumGlyphs; }
 
-    // Fires clicked(), enabled or not (a held button keeps clicking).
+    // Fires clicked(), enabled or not.
     void Click();
+
+    // Ends the repeat of a held button, if any. The repeat also ends by
+    // itself with the press: on the release of any mouse button, a context
+    // menu request, the window's deactivation, disabling or hiding the
+    // button, and a popup or mouse grab elsewhere.
+    void EndRepeat();
+    bool Repeating() const { return FRegistered; }
 
     void RepeatMessage(std::uint32_t tickCounter, std::uint32_t lateness) override;
 
@@ -53,10 +60,8 @@ signals:
 protected:
     bool event(QEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
-    void mouseReleaseEvent(QMouseEvent* e) override;
 
 private:
-    void Release();
     void UpdateIcon();
 
     int FInterval = 100;
@@ -90,6 +95,9 @@ public:
     void SetUpNumGlyphs(int n);
     int DownNumGlyphs() const { return FDownButton->NumGlyphs(); }
     void SetDownNumGlyphs(int n);
+
+    // Ends the repeat of both arrows.
+    void EndRepeat();
 
     // The field that takes the focus when an arrow is pressed.
     QWidget* FocusControl() const { return FFocusControl; }

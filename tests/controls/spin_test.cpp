@@ -7,11 +7,16 @@
 #include "tests/controls/test_support.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTimer>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 namespace quorvex {
@@ -104,10 +109,22 @@ TEST(NumSpin, ChirpFieldPlacesItsButtonAndKeepsTextClear) {
     spin->resize(65, 22);
     spin->show();
     EXPECT_EQ(spin->size(), QSize(65, 22));
-    EXPECT_EQ(spin->Button()->geometry(), QRect(46, 0, 15, 18));
+    // (46, 0) of the client area, which starts inside the 2-pixel border.
+    EXPECT_EQ(spin->ClientArea(), QRect(2, 2, 61, 18));
+    EXPECT_EQ(spin->Button()->geometry(), QRect(48, 2, 15, 18));
     EXPECT_EQ(spin->Button()->UpButton()->size(), QSize(15, 9));
     EXPECT_EQ(spin->Button()->DownButton()->geometry(), QRect(0, 9, 15, 9));
     EXPECT_EQ(spin->text(), "0.00");
+
+    // The field's frame shows all round: beside the button it looks as it
+    // does at the mirrored place on the left, where no button is.
+    const QImage img = spin->grab().toImage();
+    for (int x = 48; x < 63; ++x) {
+        EXPECT_EQ(img.pixel(x, 0), img.pixel(64 - x, 0)) << "top border at " << x;
+        EXPECT_EQ(img.pixel(x, 1), img.pixel(64 - x, 1)) << "top border at " << x;
+        EXPECT_EQ(img.pixel(x, 21), img.pixel(64 - x, 21)) << "bottom border at " << x;
+    }
+    for (int y = 2; y < 20; ++y) EXPECT_EQ(img.pixel(64, y), img.pixel(0, y)) << "right border at " << y;
 
     spin->setText("12345678901234567890");
     spin->end(false);
@@ -217,7 +234,7 @@ TEST(TimerSpeedBtn, HeldButtonClicksAfterTheStartDelay) {
     }
 }
 
-TEST(TimerSpeedBtn, ButtonDisabledAtTheLimitStillStopsOnRelease) {
+TEST(TimerSpeedBtn, ButtonDisabledAtTheLimitStopsRepeating) {
     test::ServiceRecorder services;
     test::ManualRepeatClock clock;
     QWidget window;
@@ -228,16 +245,143 @@ TEST(TimerSpeedBtn, ButtonDisabledAtTheLimitStillStopsOnRelease) {
     auto* up = spin->Button()->UpButton();
 
     QTest::mousePress(up, Qt::LeftButton, {}, QPoint(5, 4));
-    clock.Run(1150);  // steps at 0.5 .. 1.0 s reach the limit, 1.1 s is refused
+    clock.Run(1150);  // steps at 0.5 .. 1.0 s reach the limit
     EXPECT_EQ(spin->Value(), 0.05);
     EXPECT_TRUE(spin->LimitUp());
     EXPECT_FALSE(up->isEnabled());
-    EXPECT_EQ(services.beeps, 1) << "each repeat at the limit beeps";
+    EXPECT_EQ(RepeatCount(), 0) << "the disabled arrow has stopped";
+    EXPECT_EQ(services.beeps, 0) << "no refused steps at the limit";
 
     QTest::mouseRelease(up, Qt::LeftButton, {}, QPoint(5, 4));
-    EXPECT_EQ(RepeatCount(), 0);
     clock.Run(1000);
-    EXPECT_EQ(services.beeps, 1);
+    EXPECT_EQ(services.beeps, 0);
+}
+
+// A held arrow's repeat ends with the press, whatever ends it; a menu or a
+// grab that swallows the release must not leave it stepping on its own.
+TEST(TimerSpeedBtn, EveryEndOfThePressEndsTheRepeat) {
+    struct Rig {
+        QWidget window;
+        std::unique_ptr<TKvNumSpin> spin = MakeChirp(&window);
+        QLineEdit* other = new QLineEdit(&window);
+        TKvTimerSpeedBtn* up = spin->Button()->UpButton();
+    };
+    struct Case {
+        const char* name;
+        std::function<void(Rig&)> end;
+    };
+    QWidget otherWindow;
+    const Case cases[] = {
+        {"release of another mouse button", [](Rig& r) { QTest::mouseRelease(r.up, Qt::RightButton, {}, QPoint(5, 4)); }},
+        {"context menu request",
+         [](Rig& r) {
+             // The field's menu runs its own loop; close it once it is up.
+             QTimer::singleShot(0, [] {
+                 if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+             });
+             QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(5, 4), r.up->mapToGlobal(QPoint(5, 4)));
+             QApplication::sendEvent(r.up, &menu);
+         }},
+        {"popup elsewhere",
+         [](Rig&) {
+             auto* menu = new QMenu;
+             menu->setAttribute(Qt::WA_DeleteOnClose);
+             menu->addAction(QStringLiteral("item"));
+             menu->popup(QPoint(300, 300));
+             test::ManualRepeatClock::Current()->Run(200);
+             menu->close();
+         }},
+        {"focus leaves the field", [](Rig& r) { r.other->setFocus(); }},
+        {"window deactivated",
+         [&otherWindow](Rig&) {
+             otherWindow.show();
+             otherWindow.activateWindow();
+             ASSERT_TRUE(QTest::qWaitForWindowActive(&otherWindow));
+         }},
+        {"field disabled", [](Rig& r) { r.spin->setEnabled(false); }},
+        {"field hidden", [](Rig& r) { r.spin->hide(); }},
+        {"mouse grabbed elsewhere",
+         [](Rig& r) {
+             r.other->grabMouse();
+             test::ManualRepeatClock::Current()->Run(200);
+             r.other->releaseMouse();
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::ServiceRecorder services;
+        test::ManualRepeatClock clock;
+        otherWindow.hide();
+        Rig r;
+        r.other->move(0, 40);
+        r.window.show();
+        r.window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&r.window));
+        QSignalSpy clicks(r.up, &QAbstractButton::clicked);
+
+        QTest::mousePress(r.up, Qt::LeftButton, {}, QPoint(5, 4));
+        ASSERT_TRUE(r.spin->hasFocus());
+        clock.Run(600);  // one repeat click at 0.5 s
+        ASSERT_EQ(clicks.count(), 1);
+        c.end(r);
+        clock.Run(1000);
+        EXPECT_EQ(RepeatCount(), 0);
+        EXPECT_FALSE(r.up->Repeating());
+        EXPECT_EQ(clicks.count(), 1) << "no step after the end of the press";
+        QTest::mouseRelease(r.up, Qt::LeftButton, {}, QPoint(60, 60));  // the test's own button state
+    }
+}
+
+// Keys, UpClick/DownClick and the arrows ask the one StepEnabled and agree
+// with it in every combination of edit state, limit, read-only and enabled.
+TEST(NumSpin, KeysStepsAndArrowsAgreeInEveryState) {
+    enum class Text { accepted, typed, invalid };
+    enum class At { middle, upper, lower };
+    for (const Text text : {Text::accepted, Text::typed, Text::invalid}) {
+        for (const At at : {At::middle, At::upper, At::lower}) {
+            for (const bool readOnly : {false, true}) {
+                for (const bool enabled : {true, false}) {
+                    SCOPED_TRACE(testing::Message() << "text " << static_cast<int>(text) << ", at "
+                                                    << static_cast<int>(at) << ", read-only " << readOnly
+                                                    << ", enabled " << enabled);
+                    test::ServiceRecorder services;
+                    // One field per way of stepping, all brought into the same state.
+                    auto make = [&] {
+                        auto spin = MakeChirp();
+                        spin->SetMinValue(-1);
+                        spin->SetMaxValue(1);
+                        spin->SetOptions(TNumEditOptions(eoLimitMax) | eoLimitMin);
+                        spin->SetValue(at == At::upper ? 1.0 : at == At::lower ? -1.0 : 0.0);
+                        if (text == Text::typed) spin->setText(QStringLiteral("0.5"));
+                        if (text == Text::invalid) spin->setText(QStringLiteral("0.5x"));
+                        spin->setReadOnly(readOnly);
+                        spin->setEnabled(enabled);
+                        return spin;
+                    };
+                    for (const bool up : {true, false}) {
+                        auto probe = make();
+                        const bool expected = enabled && !readOnly && text == Text::accepted &&
+                                              at != (up ? At::upper : At::lower);
+                        EXPECT_EQ(probe->StepEnabled(up), expected) << "up " << up;
+
+                        auto byKey = make();
+                        const double before = byKey->Value();
+                        QTest::keyClick(byKey.get(), up ? Qt::Key_Up : Qt::Key_Down);
+                        EXPECT_EQ(byKey->Value() != before, expected) << "key, up " << up;
+
+                        auto byStep = make();
+                        if (up) byStep->UpClick();
+                        else byStep->DownClick();
+                        EXPECT_EQ(byStep->Value() != before, expected) << "step, up " << up;
+
+                        auto byArrow = make();
+                        TKvTimerSpeedBtn* arrow = up ? byArrow->Button()->UpButton() : byArrow->Button()->DownButton();
+                        EXPECT_EQ(arrow->isEnabled(), expected) << "arrow, up " << up;
+                    }
+                }
+            }
+        }
+    }
 }
 
 TEST(TimerSpeedBtn, DestroyedWhileHeldLeavesNoEntry) {

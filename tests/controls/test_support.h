@@ -41,6 +41,7 @@ namespace quorvex::test {
 class ManualRepeatClock {
 public:
     ManualRepeatClock() {
+        current_ = this;
         SetKvTickSource([this] { return now; });
         struct Probe : KvRepeatTarget {
             void RepeatMessage(std::uint32_t, std::uint32_t) override {}
@@ -51,6 +52,7 @@ public:
         QCoreApplication::processEvents();  // a hand-over already posted does nothing
     }
     ~ManualRepeatClock() {
+        current_ = nullptr;
         if (KvFlashTimer()) KvFlashTimer()->SetEnabled(true);
         SetKvTickSource({});
     }
@@ -70,7 +72,13 @@ public:
         DispatchTicks();
     }
 
+    // The clock of the running test, if any.
+    static ManualRepeatClock* Current() { return current_; }
+
     std::uint32_t now = 100000;
+
+private:
+    static inline ManualRepeatClock* current_ = nullptr;
 };
 
 }  // namespace quorvex::test
