@@ -1,11 +1,11 @@
 #include "output/playback.h"
 
 #include <QCoreApplication>
-#include <QLocale>
 #include <string>
 
 #include "engine/ranges.h"
 #include "output/mm_err_msg.h"
+#include "output/start_texts.h"
 
 namespace quorvex {
 
@@ -28,10 +28,7 @@ constexpr PlaybackControl kEnabledAfterMarkerBox[] = {
 };
 
 std::string OpenFailureText(MMRESULT result) {
-    if (result == WAVERR_BADFORMAT) {
-        return "Sorry, your sound card does not support\r\nstereo, 16-bit, " +
-               QLocale().toString(44.1, 'g').toStdString() + "KHz audio";
-    }
+    if (result == WAVERR_BADFORMAT) return BadFormatText();
     return "Error opening waveform audio.\r" + std::string(ErrorText(static_cast<std::uint16_t>(result & 0xFFFF)));
 }
 
@@ -74,7 +71,7 @@ void Playback::StartOutput() {
         return;
     }
     if (!gen_.HasMemory()) {
-        view_.ShowWarning("Cannot start: the sound buffers could not be allocated.");
+        view_.ShowWarning(MissingMemoryText(gen_));
         return;
     }
 

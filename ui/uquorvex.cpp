@@ -8,9 +8,11 @@
 #include <QFrame>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QWindow>
 
 #include "controls/kv_gradient.h"
 #include "controls/kv_num_spin.h"
@@ -51,16 +53,19 @@ std::vector<std::string> RangeCaptions() {
 }  // namespace
 
 TfToneGenerator::TfToneGenerator()
-    : TfToneGenerator(std::make_unique<PulseWaveDevice>(), nullptr, std::make_unique<NoisePlayer>(), {}) {}
+    : TfToneGenerator(std::make_unique<PulseWaveDevice>(), nullptr, std::make_unique<NoisePlayer>(), {}, {}) {}
 
-TfToneGenerator::TfToneGenerator(WaveOutDevice& device, WaveOutDevice& noise_device, MessageSink messages)
-    : TfToneGenerator(nullptr, &device, std::make_unique<NoisePlayer>(noise_device), std::move(messages)) {}
+TfToneGenerator::TfToneGenerator(WaveOutDevice& device, WaveOutDevice& noise_device, MessageSink messages,
+                                 HandlerObserver observer)
+    : TfToneGenerator(nullptr, &device, std::make_unique<NoisePlayer>(noise_device), std::move(messages),
+                      std::move(observer)) {}
 
 TfToneGenerator::TfToneGenerator(std::unique_ptr<WaveOutDevice> own_device, WaveOutDevice* device,
-                                 std::unique_ptr<NoisePlayer> noise, MessageSink messages)
+                                 std::unique_ptr<NoisePlayer> noise, MessageSink messages, HandlerObserver observer)
     : own_device_(std::move(own_device)),
       device_(device ? *device : *own_device_),
       messages_(std::move(messages)),
+      handler_observer_(std::move(observer)),
       gen_(*this),
       playback_(std::make_unique<Playback>(gen_, *this, device_)),
       noise_(std::move(noise)) {
@@ -108,7 +113,10 @@ void TfToneGenerator::CreateControls() {
 
     Label1 = new Label(pnlMain, "to", {240, 252, 25, 13}, Label::Align::centre, true);
     Label2 = new Label(pnlMain, " Hz", {312, 252, 16, 13});
-    lblFnow = new Label(pnlMain, "fNow Hz", {272, 272, 41, 13});
+    // The status text stands in the free strip under the manual-frequency
+    // group, above Start: inside the marker group's rectangle it would
+    // cover the group's caption, and beneath the group nobody would see it.
+    lblFnow = new Label(pnlMain, "fNow Hz", {16, 330, 41, 13});
 
     gradient = new TKvGradient(pnlMain);
     gradient->setGeometry(1, 9, 439, 368);
@@ -205,14 +213,12 @@ void TfToneGenerator::CreateControls() {
         ui::PaintOwnBackground(group, kMoneyGreen);
     }
     // Label1, Label2 and lblFnow lie under the background, created after
-    // them; lblLeftAttn reaches under the level group and lblFnow lies inside
-    // the marker group's rectangle. Bring them to the front, lblFnow on the
-    // group's colour so that it reads over the group's caption.
+    // them, and lblLeftAttn reaches under the level group: bring them to the
+    // front, where each covers nothing but the background.
     Label1->raise();
     lblLeftAttn->raise();
     Label2->raise();
     lblFnow->raise();
-    ui::PaintOwnBackground(lblFnow, kMoneyGreen);
 
     Timer = new ui::Timer(this, 1000);
     timerChirp = new ui::Timer(this, 1000);
@@ -257,7 +263,7 @@ void TfToneGenerator::BindHandlers() {
     connect(btnStart, &QPushButton::clicked, this, [this] { playback_->btnStartClick(); });
     connect(btnExit, &QPushButton::clicked, this, [this] { playback_->btnExitClick(); });
     connect(btnAddWhiteNoise, &QPushButton::clicked, this, [this] { btnAddWhiteNoiseClick(); });
-    btnStart->installEventFilter(this);
+    for (QPushButton* b : {btnStart, btnExit, btnAddWhiteNoise}) b->installEventFilter(this);
 }
 
 // The scale beside the level bars: each number stands level with the bar
@@ -343,7 +349,34 @@ void TfToneGenerator::keyPressEvent(QKeyEvent* event) {
     QWidget::keyPressEvent(event);
 }
 
+void TfToneGenerator::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The window system's presses are seen here before the focus moves.
+    if (QWindow* handle = windowHandle()) handle->installEventFilter(this);
+}
+
+// A press moves the focus before the button sees it. When the field that
+// loses the focus reports an error there, the report's dialog runs while the
+// mouse button is still down and takes its release; the press would then
+// reach the button after the release and leave it drawn pressed for good.
+// Such a press is dropped: the click never happened for the user either.
+bool TfToneGenerator::StalePress(const QMouseEvent& press) const {
+    const bool from_window_system = window_press_ && press.timestamp() == window_press_time_;
+    return from_window_system && !(QGuiApplication::mouseButtons() & press.button());
+}
+
 bool TfToneGenerator::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonPress) {
+        const auto& press = *static_cast<QMouseEvent*>(event);
+        if (watched == windowHandle()) {
+            window_press_ = true;
+            window_press_time_ = press.timestamp();
+        } else if (qobject_cast<QPushButton*>(watched)) {
+            const bool stale = StalePress(press);
+            window_press_ = false;
+            if (stale) return true;
+        }
+    }
     if (watched == btnStart && event->type() == QEvent::KeyPress) {
         btnStartKeyDown(static_cast<QKeyEvent*>(event)->key());
     }

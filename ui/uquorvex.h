@@ -8,6 +8,7 @@
 
 #include <QWidget>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,6 +18,7 @@
 #include "output/playback_view.h"
 
 class QFrame;
+class QMouseEvent;
 class QPushButton;
 
 namespace quorvex {
@@ -49,10 +51,16 @@ public:
 
     // Plays through the default sound server.
     TfToneGenerator();
+    // Called with each handler's name as the handler starts; tests attach
+    // one to follow the handlers. Nothing is recorded without one.
+    using HandlerObserver = std::function<void(const char* handler)>;
+
     // Plays the tone through `device` and the white noise through
     // `noise_device`; both outlive the window. Message boxes go to
-    // `messages` when it is set (tests), otherwise on screen.
-    TfToneGenerator(WaveOutDevice& device, WaveOutDevice& noise_device, MessageSink messages = {});
+    // `messages` when it is set (tests), otherwise on screen. `observer`
+    // sees the handlers from the creation handler on.
+    TfToneGenerator(WaveOutDevice& device, WaveOutDevice& noise_device, MessageSink messages = {},
+                    HandlerObserver observer = {});
     // Stops output and waits for the device to close before the memory goes.
     ~TfToneGenerator() override;
 
@@ -63,9 +71,7 @@ public:
     const GeneratorState& gen() const { return gen_; }
     Playback& playback() { return *playback_; }
 
-    // Names of the handlers that ran, in order, since the last ClearHandlerRuns.
-    const std::vector<std::string>& HandlerRuns() const { return handler_runs_; }
-    void ClearHandlerRuns() { handler_runs_.clear(); }
+    void SetHandlerObserver(HandlerObserver observer) { handler_observer_ = std::move(observer); }
 
     // --- Handlers ----------------------------------------------------------
     void UpdateLevels();
@@ -161,13 +167,14 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // device null: play through own_device.
     TfToneGenerator(std::unique_ptr<WaveOutDevice> own_device, WaveOutDevice* device,
-                    std::unique_ptr<NoisePlayer> noise, MessageSink messages);
+                    std::unique_ptr<NoisePlayer> noise, MessageSink messages, HandlerObserver observer);
 
     // The controls with their stored settings; no handler runs here.
     void CreateControls();
@@ -175,13 +182,18 @@ private:
     void BindHandlers();
     void FormCreate();
     void CreateDbScaleLabels();
-    void Ran(const char* handler) { handler_runs_.emplace_back(handler); }
+    void Ran(const char* handler) {
+        if (handler_observer_) handler_observer_(handler);
+    }
+    // A press on a push button whose release was taken meanwhile.
+    bool StalePress(const QMouseEvent& press) const;
     void ShowMessage(const std::string& caption, const std::string& text);
     QWidget* ControlWidget(PlaybackControl control) const;
 
     std::unique_ptr<WaveOutDevice> own_device_;
     WaveOutDevice& device_;
     MessageSink messages_;
+    HandlerObserver handler_observer_;
     // The window is the state's ControlPanel: gen_ keeps only the reference
     // while the window is still being built. Playback is built on gen_ and is
     // the engine's WaveOutSink; it hands itself to the calls that queue, so
@@ -189,7 +201,9 @@ private:
     GeneratorState gen_;
     std::unique_ptr<Playback> playback_;
     std::unique_ptr<NoisePlayer> noise_;
-    std::vector<std::string> handler_runs_;
+    // Time stamp of the last press the window system delivered.
+    std::uint64_t window_press_time_ = 0;
+    bool window_press_ = false;
 };
 
 }  // namespace quorvex

@@ -5,6 +5,7 @@
 #include <QProxyStyle>
 #include <QRadioButton>
 #include <QResizeEvent>
+#include <QStyleOptionSlider>
 
 #include <algorithm>
 
@@ -21,6 +22,8 @@ void PaintOwnBackground(QWidget* widget, QColor color) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Window, color);
     widget->setPalette(palette);
+    // Buttons fill with the button face unless told otherwise.
+    widget->setBackgroundRole(QPalette::Window);
     widget->setAutoFillBackground(true);
 }
 
@@ -33,6 +36,70 @@ public:
         return QProxyStyle::pixelMetric(metric, option, widget);
     }
 };
+
+// Moves a vertical bar's thumb, groove and ticks into the travel that the
+// bar promises: every geometry query and the painting see the bar's rect
+// narrowed to it, so that mouse, keys and drawing agree.
+class TrackProxyStyle : public QProxyStyle {
+public:
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
+                            const QWidget* widget) const override {
+        QStyleOptionSlider travel;
+        QProxyStyle::drawComplexControl(control, Narrowed(control, option, widget, travel), painter, widget);
+    }
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option, SubControl sub,
+                         const QWidget* widget) const override {
+        QStyleOptionSlider travel;
+        return QProxyStyle::subControlRect(control, Narrowed(control, option, widget, travel), sub, widget);
+    }
+    SubControl hitTestComplexControl(ComplexControl control, const QStyleOptionComplex* option, const QPoint& pos,
+                                     const QWidget* widget) const override {
+        QStyleOptionSlider travel;
+        const QStyleOptionComplex* narrowed = Narrowed(control, option, widget, travel);
+        const SubControl hit = QProxyStyle::hitTestComplexControl(control, narrowed, pos, widget);
+        // Beyond either end of the travel the bar still takes a click, as
+        // part of its channel.
+        if (hit == SC_None && narrowed != option && option->rect.contains(pos)) return SC_SliderGroove;
+        return hit;
+    }
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override {
+        if (metric == PM_SliderSpaceAvailable && option) {
+            QStyleOptionSlider travel;
+            return QProxyStyle::pixelMetric(
+                metric, Narrowed(CC_Slider, qstyleoption_cast<const QStyleOptionComplex*>(option), widget, travel),
+                widget);
+        }
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+
+private:
+    // The option with its rect narrowed to the thumb's travel plus one thumb
+    // length; an option already narrowed (the base style asking back while
+    // it paints) is passed on as it is.
+    const QStyleOptionComplex* Narrowed(ComplexControl control, const QStyleOptionComplex* option,
+                                        const QWidget* widget, QStyleOptionSlider& travel) const {
+        const auto* slider = qstyleoption_cast<const QStyleOptionSlider*>(option);
+        if (control != CC_Slider || !slider || !widget || slider->orientation != Qt::Vertical ||
+            slider->rect != widget->rect()) {
+            return option;
+        }
+        travel = *slider;
+        const int length = QProxyStyle::pixelMetric(PM_SliderLength, slider, widget);
+        const int span = slider->rect.height() - TrackBar::kThumbTop - TrackBar::kThumbBottom;
+        travel.rect = QRect(slider->rect.x(), slider->rect.y() + TrackBar::kThumbTop - length / 2,
+                            slider->rect.width(), span + length);
+        return &travel;
+    }
+};
+
+QStyle* TrackStyle() {
+    static QPointer<QStyle> style;
+    if (!style) {
+        style = new TrackProxyStyle;
+        style->setParent(qApp);
+    }
+    return style;
+}
 
 }  // namespace
 
@@ -64,15 +131,29 @@ Label::Label(QWidget* parent, const std::string& caption, QRect geometry, Align 
     // Captions are shown as they stand: text typed into an edit and copied
     // here is never taken for markup.
     setTextFormat(Qt::PlainText);
-    setText(ScreenText(caption_));
+    setText(ShownText());
     FitToText();
 }
 
 void Label::SetCaption(const std::string& caption) {
     if (caption == caption_) return;
     caption_ = caption;
-    setText(ScreenText(caption_));
+    setText(ShownText());
     FitToText();
+}
+
+QString Label::ShownText() const {
+    QStringList lines = ScreenText(caption_).split(QLatin1Char('\n'));
+    for (QString& line : lines) {
+        const qsizetype cut = line.size() - kShownLineLength;
+        if (cut <= 0) continue;
+        switch (align_) {
+        case Align::left: line.truncate(kShownLineLength); break;
+        case Align::right: line.remove(0, cut); break;
+        case Align::centre: line = line.mid(cut / 2, kShownLineLength); break;
+        }
+    }
+    return lines.join(QLatin1Char('\n'));
 }
 
 void Label::SetFontColor(QColor color) { SetTextColor(this, color); }
@@ -104,6 +185,15 @@ RadioGroup::RadioGroup(QWidget* parent, const std::string& caption, QRect geomet
     }
     setGeometry(geometry);
     Arrange();
+    UpdateTabStop();
+}
+
+void RadioGroup::UpdateTabStop() {
+    const int stop = index_ < 0 ? 0 : index_;
+    for (std::size_t i = 0; i < buttons_.size(); ++i) {
+        // The others still take the focus from a click or an arrow key.
+        buttons_[i]->setFocusPolicy(static_cast<int>(i) == stop ? Qt::StrongFocus : Qt::ClickFocus);
+    }
 }
 
 void RadioGroup::SetItemIndex(int index) {
@@ -117,6 +207,7 @@ void RadioGroup::SetItemIndex(int index) {
             b->setAutoExclusive(true);
         }
         index_ = -1;
+        UpdateTabStop();
         if (OnClick) OnClick();
         return;
     }
@@ -130,6 +221,7 @@ std::string RadioGroup::SelectedCaption() const {
 void RadioGroup::Select(int index) {
     index_ = index;
     buttons_[static_cast<std::size_t>(index)]->setChecked(true);
+    UpdateTabStop();
     if (OnClick) OnClick();
 }
 
@@ -156,6 +248,7 @@ void RadioGroup::Arrange() {
 TrackBar::TrackBar(QWidget* parent, QRect geometry, int min, int max, int position, int page_size, int tick_every,
                    Ticks ticks)
     : QSlider(Qt::Vertical, parent) {
+    setStyle(TrackStyle());
     // Min at the top; Up and Page Up move the thumb (and the position) up.
     setInvertedAppearance(true);
     setInvertedControls(true);
@@ -173,6 +266,12 @@ TrackBar::TrackBar(QWidget* parent, QRect geometry, int min, int max, int positi
     connect(this, &QSlider::valueChanged, this, [this] {
         if (OnChange) OnChange();
     });
+}
+
+QRect TrackBar::ThumbRect() const {
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    return style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, this);
 }
 
 void TrackBar::SetMin(int min) {

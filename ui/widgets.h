@@ -32,9 +32,14 @@ using Handler = std::function<void()>;
 
 // A caption label placed at a fixed position. Unless it has a fixed size it
 // fits its size to the text; a right-aligned one keeps its right edge.
+// A line longer than kShownLineLength characters is shown cut to that length
+// (its start when left-aligned, its end when right-aligned, its middle when
+// centred): no window shows more of one line, and a caption that grows with
+// every keystroke then costs the same to lay out at any length.
 class Label : public QLabel {
 public:
     enum class Align { left, right, centre };
+    static constexpr int kShownLineLength = 256;
     Label(QWidget* parent, const std::string& caption, QRect geometry, Align align = Align::left,
           bool fixed_size = false);
 
@@ -47,6 +52,7 @@ public:
 
 private:
     void FitToText();
+    QString ShownText() const;
 
     std::string caption_;
     Align align_;
@@ -56,6 +62,8 @@ private:
 // A group of radio buttons under a caption, spread evenly down the box.
 // The click handler runs when the selection changes, whether by the user or
 // by SetItemIndex; selecting the current item again runs nothing.
+// The group is one stop of the tab order, entered at its selected item (the
+// first one while none is selected); the arrow keys move within it.
 class RadioGroup : public QGroupBox {
 public:
     RadioGroup(QWidget* parent, const std::string& caption, QRect geometry, std::vector<std::string> items);
@@ -78,6 +86,7 @@ protected:
 private:
     void Arrange();
     void Select(int index);
+    void UpdateTabStop();
 
     std::vector<std::string> items_;
     std::vector<QRadioButton*> buttons_;
@@ -87,6 +96,9 @@ private:
 // A vertical track bar with its min at the top. The change handler runs
 // exactly when the position changes, also when a new range moves it; a max
 // below the current min or a min above the current max is ignored.
+// The thumb's centre travels from kThumbTop pixels below the bar's top to
+// kThumbBottom pixels above its bottom, evenly over the positions, so that
+// a scale beside the bar can be laid out from the bar's geometry alone.
 class TrackBar : public QSlider {
 public:
     enum class Ticks { none, left, right };
@@ -101,6 +113,12 @@ public:
     void SetMax(int max);
     void SetLineSize(int size) { setSingleStep(size); }
     void SetPageSize(int size) { setPageStep(size); }
+
+    // Where the thumb is drawn, in the bar's coordinates.
+    QRect ThumbRect() const;
+
+    static constexpr int kThumbTop = 13;
+    static constexpr int kThumbBottom = 14;
 
     Handler OnChange;
 };
@@ -152,7 +170,8 @@ private:
     QTimer timer_;
 };
 
-// Gives a group box its own background colour, independent of its parent.
+// Gives a widget its own background colour, independent of its parent, in
+// every state (enabled or not); a button fills it too, not its button face.
 void PaintOwnBackground(QWidget* widget, QColor color);
 
 // Text colour of an enabled widget; disabled it shows the style's grey.

@@ -47,6 +47,26 @@ TEST(Label, RightAlignedKeepsItsRightEdgeFixedSizeKeepsItsRect) {
     EXPECT_EQ(fixed.geometry(), QRect(240, 252, 25, 13));
 }
 
+TEST(Label, ALongLineIsShownCutToTheEndThatShows) {
+    // Head, tail and middle of 1000 digits 0..9 repeated, and a short second line.
+    std::string line;
+    for (int i = 0; i < 1000; ++i) line += static_cast<char>('0' + i % 10);
+    const QString full = QString::fromStdString(line);
+    const int n = Label::kShownLineLength;
+    const std::pair<Label::Align, QString> cases[] = {
+        {Label::Align::left, full.left(n)},
+        {Label::Align::right, full.right(n)},
+        {Label::Align::centre, full.mid((1000 - n) / 2, n)},
+    };
+    QWidget parent;
+    for (const auto& [align, shown] : cases) {
+        Label label(&parent, "", {0, 0, 30, 13}, align);
+        label.SetCaption(line + "\rshort");
+        EXPECT_EQ(label.Caption(), line + "\rshort");
+        EXPECT_EQ(label.text(), shown + QStringLiteral("\nshort"));
+    }
+}
+
 TEST(RadioGroup, ClickHandlerRunsOnlyWhenTheSelectionChanges) {
     QWidget parent;
     RadioGroup group(&parent, " Sweep Mode ", {0, 0, 129, 57}, {"Linear", "Log"});

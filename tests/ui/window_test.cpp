@@ -1,6 +1,8 @@
 #include "ui/uquorvex.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QImage>
 #include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
@@ -11,7 +13,9 @@
 #include <memory>
 #include <utility>
 
+#include "controls/kv_gradient.h"
 #include "controls/kv_num_spin.h"
+#include "controls/kv_services.h"
 #include "output/playback.h"
 #include "output/virtual_wave_device.h"
 #include "ui/widgets.h"
@@ -27,8 +31,11 @@ protected:
     VirtualWaveDevice device;
     VirtualWaveDevice noise_device;
     Messages messages;
+    std::vector<std::string> runs;  // the handlers that ran, in order
     std::unique_ptr<TfToneGenerator> window = std::make_unique<TfToneGenerator>(
-        device, noise_device, [this](const std::string& caption, const std::string& text) { messages.emplace_back(caption, text); });
+        device, noise_device,
+        [this](const std::string& caption, const std::string& text) { messages.emplace_back(caption, text); },
+        [this](const char* handler) { runs.emplace_back(handler); });
     TfToneGenerator& w = *window;
     GeneratorState& gen = w.gen();
 
@@ -133,7 +140,7 @@ TEST_F(WindowTest, CreationRunsExactlyTheseHandlers) {
         "edtF1Change",            "edtF2Change",      "grpSweepSpeedClick", "tkbLeftFrequencyChange",
         "tkbRightFrequencyChange", "UpdateLevels",
     };
-    EXPECT_EQ(w.HandlerRuns(), expected);
+    EXPECT_EQ(runs, expected);
 }
 
 TEST_F(WindowTest, DbScaleLabelsStandLevelWithTheirBarPositions) {
@@ -151,6 +158,18 @@ TEST_F(WindowTest, DbScaleLabelsStandLevelWithTheirBarPositions) {
         EXPECT_EQ(l->width(), w.GroupBox1->width());
         EXPECT_EQ(l->palette().color(QPalette::WindowText), colours[i]) << i;
     }
+    // Each number stands level with the thumbs at its position.
+    for (std::size_t k = 0; k < 6; ++k) {
+        const int position = static_cast<int>(k) * 5;
+        w.tkbLeftLevel->SetPosition(position);
+        const ui::Label* l = w.dBScaleLabels[k];
+        const double label_centre = l->y() + l->height() / 2.0;
+        for (const ui::TrackBar* bar : {w.tkbLeftLevel, w.tkbRightLevel}) {
+            ASSERT_EQ(bar->Position(), position);
+            const QRect thumb = bar->ThumbRect();
+            EXPECT_NEAR(bar->y() + thumb.y() + thumb.height() / 2.0, label_centre, 1.0) << "position " << position;
+        }
+    }
 }
 
 TEST_F(WindowTest, TabOrderFollowsTheLayout) {
@@ -159,12 +178,94 @@ TEST_F(WindowTest, TabOrderFollowsTheLayout) {
     EXPECT_EQ(w.tkbLeftLevel->nextInFocusChain(), w.tkbRightLevel);
 }
 
+TEST_F(WindowTest, RadioGroupIsOneTabStopEnteredAtItsSelection) {
+    ShowActive();
+    auto tab = [](Qt::Key key) { QTest::keyClick(QApplication::focusWidget(), key); };
+    w.gbFrequencyRange->Button(0)->setFocus(Qt::TabFocusReason);
+    // The manual-frequency controls between are disabled at start-up.
+    tab(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), w.grpSweepMode->Button(1)) << "entered at Log, the selected item";
+    tab(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), w.grpSweepSpeed->Button(0)) << "the next group, not Linear";
+    tab(Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), w.grpSweepMode->Button(1));
+
+    // An arrow moves within the group and selects; the group is then entered there.
+    tab(Qt::Key_Up);
+    EXPECT_EQ(QApplication::focusWidget(), w.grpSweepMode->Button(0));
+    EXPECT_EQ(gen.log_lin, modes::linear);
+    tab(Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), w.gbFrequencyRange->Button(0));
+    tab(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), w.grpSweepMode->Button(0));
+}
+
+TEST_F(WindowTest, LockBoxIsMoneyGreenEnabledOrNot) {
+    const QColor money_green(192, 220, 192);
+    for (const bool manual : {false, true}) {
+        if (manual) SelectManual();
+        ASSERT_EQ(w.cbLockFreq->isEnabled(), manual);
+        const QImage image = w.cbLockFreq->grab().toImage();
+        const int right = image.width() - 2;
+        const int bottom = image.height() - 2;
+        for (const QPoint p : {QPoint(right, 1), QPoint(right, bottom), QPoint(right / 2, bottom)}) {
+            EXPECT_EQ(image.pixelColor(p), money_green) << "enabled " << manual << " at " << p.x() << "," << p.y();
+        }
+    }
+}
+
+// The status text is drawn where it covers no other text: its pixels never
+// touch those of the marker group's caption, whatever it shows, also while
+// streamed output writes the frequency into it.
+TEST_F(WindowTest, StatusTextCoversNoOtherText) {
+    const QString caption = w.grpOctaveMarkers->title();
+    auto ink = [](const QImage& a, const QImage& b) {
+        std::vector<QPoint> differ;
+        for (int y = 0; y < a.height(); ++y)
+            for (int x = 0; x < a.width(); ++x)
+                if (a.pixel(x, y) != b.pixel(x, y)) differ.emplace_back(x, y);
+        return differ;
+    };
+    w.SetFnowVisible(false);
+    (void)w.pnlMain->grab();  // the first rendering polishes the controls
+    const QImage without_status = w.pnlMain->grab().toImage();
+    w.grpOctaveMarkers->setTitle(QString());
+    const std::vector<QPoint> caption_ink = ink(without_status, w.pnlMain->grab().toImage());
+    w.grpOctaveMarkers->setTitle(caption);
+    ASSERT_FALSE(caption_ink.empty());
+
+    for (const char* text : {"fast (smooth)", "fast (stepped)", "no sweep", "20000 Hz", "wide"}) {
+        w.SetFnowText(text);
+        w.SetFnowVisible(true);
+        const std::vector<QPoint> status_ink = ink(w.pnlMain->grab().toImage(), without_status);
+        ASSERT_FALSE(status_ink.empty()) << text;
+        int touching = 0;
+        for (const QPoint s : status_ink)
+            for (const QPoint c : caption_ink) touching += std::abs(s.x() - c.x()) <= 1 && std::abs(s.y() - c.y()) <= 1;
+        EXPECT_EQ(touching, 0) << text;
+
+        // Nor does it reach into any other control.
+        for (const QObject* child : w.pnlMain->children()) {
+            const auto* widget = qobject_cast<const QWidget*>(child);
+            if (!widget || widget == w.lblFnow || widget == w.gradient || widget->isHidden()) continue;
+            EXPECT_FALSE(widget->geometry().intersects(w.lblFnow->geometry()))
+                << text << " over " << widget->metaObject()->className() << " " << widget->objectName().toStdString();
+        }
+        w.SetFnowVisible(false);
+    }
+
+    w.grpSweepSpeed->SetItemIndex(2);
+    Start();
+    EXPECT_TRUE(w.lblFnow->isVisibleTo(w.pnlMain));
+    EXPECT_EQ(w.lblFnow->Caption(), "20 Hz");
+}
+
 // --- Levels and channels ------------------------------------------------------------
 
 TEST_F(WindowTest, LinkedLevelsFollowEachOther) {
-    w.ClearHandlerRuns();
+    runs.clear();
     w.tkbLeftLevel->SetPosition(20);
-    EXPECT_EQ(w.HandlerRuns(), (std::vector<std::string>{"tkbLeftLevelChange", "tkbRightLevelChange",
+    EXPECT_EQ(runs, (std::vector<std::string>{"tkbLeftLevelChange", "tkbRightLevelChange",
                                                          "UpdateLevels", "UpdateLevels"}));
     EXPECT_EQ(w.tkbRightLevel->Position(), 20);
     EXPECT_EQ(gen.left_amplitude, 0.1L);
@@ -229,9 +330,9 @@ TEST_F(WindowTest, ChannelSwitchesShowOffAndKeepTheAttenuationText) {
 
 TEST_F(WindowTest, ChannelRelationMarksBothTablesOnlyOnAChange) {
     gen.left_sine_table_valid = gen.right_sine_table_valid = true;
-    w.ClearHandlerRuns();
+    runs.clear();
     w.grpChannels->SetItemIndex(0);
-    EXPECT_TRUE(w.HandlerRuns().empty());
+    EXPECT_TRUE(runs.empty());
     EXPECT_TRUE(gen.left_sine_table_valid);
 
     QTest::mouseClick(w.grpChannels->Button(1), Qt::LeftButton, {}, QPoint(6, 6));
@@ -314,12 +415,12 @@ TEST_F(WindowTest, RangeSelectionSetsLimitsEditsLabelsAndStatus) {
 TEST_F(WindowTest, ReselectingAnItemRunsNothing) {
     w.SetFnowText("kept");
     gen.direction = directions::up;
-    w.ClearHandlerRuns();
+    runs.clear();
     w.gbFrequencyRange->SetItemIndex(0);
     w.grpSweepMode->SetItemIndex(1);
     w.grpSweepSpeed->SetItemIndex(0);
     QTest::mouseClick(w.grpSweepSpeed->Button(0), Qt::LeftButton, {}, QPoint(6, 6));
-    EXPECT_TRUE(w.HandlerRuns().empty());
+    EXPECT_TRUE(runs.empty());
     EXPECT_EQ(w.lblFnow->Caption(), "kept");
     EXPECT_EQ(gen.direction, directions::up);
 }
@@ -372,6 +473,19 @@ TEST_F(WindowTest, RangeAndModeLeaveDirectionAndTheBarsAlone) {
     EXPECT_EQ(w.tkbLeftFrequency->Position(), 100);
     EXPECT_EQ(gen.fl, fl);
     EXPECT_EQ(w.lblFMinL->Caption(), "300");
+}
+
+TEST_F(WindowTest, ALimitOfAnyLengthShowsInTheLabelsCutToWhatFits) {
+    const std::string typed = std::string(5000, '1') + "2";
+    w.edtF1->SetText(std::string(5000, '1'));
+    w.edtF1->setFocus();
+    w.edtF1->end(false);
+    QTest::keyClick(w.edtF1, Qt::Key_2);
+    EXPECT_EQ(w.edtF1->Text(), typed);
+    EXPECT_EQ(w.lblFMinL->Caption(), typed);
+    // Right-aligned, the left label shows the end; the right one the start.
+    EXPECT_EQ(w.lblFMinL->text(), QString::fromStdString(typed.substr(typed.size() - ui::Label::kShownLineLength)));
+    EXPECT_EQ(w.lblFMinR->text(), QString::fromStdString(typed.substr(0, ui::Label::kShownLineLength)));
 }
 
 TEST_F(WindowTest, TypingALimitChangesTheLabelsButNotTheField) {
@@ -609,6 +723,92 @@ TEST_F(WindowTest, RefusedOpenShowsTheWarningAndChangesNothing) {
     EXPECT_FALSE(gen.sweep_running);
     EXPECT_EQ(Text(w.btnStart), "&Start");
     EXPECT_TRUE(w.grpChannels->isEnabled());
+}
+
+TEST_F(WindowTest, RefusedFormatKeepsAsciiDigitsWithTheLocaleSeparator) {
+    device.FailOpens(WAVERR_BADFORMAT);
+    const QLocale saved;
+    for (const QLocale& locale : {QLocale(QLocale::Arabic, QLocale::Egypt), QLocale(QLocale::Persian, QLocale::Iran),
+                                  QLocale(QLocale::German, QLocale::Germany), QLocale(QLocale::English)}) {
+        SCOPED_TRACE(locale.name().toStdString());
+        messages.clear();
+        QLocale::setDefault(locale);
+        w.btnStart->click();
+        QLocale::setDefault(saved);
+        ASSERT_EQ(messages.size(), 1u);
+        const std::string expected =
+            "Sorry, your sound card does not support\r\nstereo, 16-bit, 44" + locale.decimalPoint().toStdString() + "1KHz audio";
+        EXPECT_EQ(messages[0].second, expected);
+    }
+    EXPECT_EQ(QLocale(QLocale::German).decimalPoint(), QStringLiteral(","));
+}
+
+TEST_F(WindowTest, MissingMemoryIsNamedWhenStartIsRefused) {
+    struct Case {
+        bool buffers, tables;
+        const char* text;
+    };
+    const Case cases[] = {
+        {false, true, "Cannot start: the sine tables could not be allocated."},
+        {true, false, "Cannot start: the sound buffers could not be allocated."},
+        {true, true, "Cannot start: the sound buffers and the sine tables could not be allocated."},
+    };
+    const auto buffer = gen.p_buffer1;
+    const auto table = gen.left_sine_table;
+    for (const Case& c : cases) {
+        messages.clear();
+        gen.p_buffer1 = c.buffers ? nullptr : buffer;
+        gen.left_sine_table = c.tables ? nullptr : table;
+        w.btnStart->click();
+        gen.p_buffer1 = buffer;
+        gen.left_sine_table = table;
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].second, c.text);
+        EXPECT_FALSE(gen.sweep_running);
+        EXPECT_EQ(Opens(), 0);
+    }
+}
+
+// With a number the field cannot take, pressing Start moves the focus out of
+// the field, whose error dialog then runs while the mouse button is down and
+// takes its release. The click is lost, and Start must not stay pressed.
+TEST_F(WindowTest, StartIsNotLeftPressedByAnErrorDialogInItsFocusChange) {
+    for (const char* text : {"1e400", "1e2.5"}) {
+        SCOPED_TRACE(text);
+        ShowActive();
+        w.nsChirp->setFocus();
+        w.nsChirp->selectAll();
+        QTest::keyClicks(w.nsChirp, text);
+        const QPoint at = w.btnStart->mapTo(&w, w.btnStart->rect().center());
+        QStringList errors;
+        SetKvErrorReporter([&](QWidget*, const QString& error) {
+            errors << error;
+            QTest::mouseRelease(w.windowHandle(), Qt::LeftButton, {}, at);  // the user lets go meanwhile
+        });
+        QTest::mousePress(w.windowHandle(), Qt::LeftButton, {}, at);
+        SetKvErrorReporter({});
+        EXPECT_EQ(errors.size(), 1);
+        EXPECT_FALSE(w.btnStart->isDown());
+        EXPECT_FALSE(gen.sweep_running);
+
+        // The next click is an ordinary one.
+        QTest::mouseClick(w.windowHandle(), Qt::LeftButton, {}, at);
+        EXPECT_TRUE(gen.sweep_running);
+        EXPECT_FALSE(w.btnStart->isDown());
+        w.btnStart->click();
+        w.nsChirp->SetValue(0);
+    }
+}
+
+TEST_F(WindowTest, HandlerRunsReachOnlyAnAttachedObserver) {
+    std::vector<std::string> seen;
+    w.SetHandlerObserver({});
+    runs.clear();
+    for (int i = 0; i < 100; ++i) w.timerChirpTimer();
+    EXPECT_TRUE(runs.empty());
+    w.SetHandlerObserver([&seen](const char* handler) { seen.emplace_back(handler); });
+    w.timerChirpTimer();
+    EXPECT_EQ(seen, (std::vector<std::string>{"timerChirpTimer", "tkbLeftFrequencyChange"}));
 }
 
 TEST_F(WindowTest, ExitAndClosingStopRunningOutputFirst) {

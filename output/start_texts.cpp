@@ -1,0 +1,25 @@
+#include "output/start_texts.h"
+
+#include <QLocale>
+
+#include "engine/generator.h"
+
+namespace quorvex {
+
+std::string BadFormatText() {
+    // Only the separator comes from the locale: its own digits would be
+    // Arabic-Indic in some, for example.
+    const QString separator = QLocale().decimalPoint();
+    return "Sorry, your sound card does not support\r\nstereo, 16-bit, 44" + separator.toStdString() + "1KHz audio";
+}
+
+std::string MissingMemoryText(const GeneratorState& gen) {
+    const bool buffers = !gen.p_buffer1 || !gen.p_buffer2;
+    const bool tables = !gen.left_sine_table || !gen.right_sine_table;
+    if (buffers && tables) return "Cannot start: the sound buffers and the sine tables could not be allocated.";
+    if (buffers) return "Cannot start: the sound buffers could not be allocated.";
+    if (tables) return "Cannot start: the sine tables could not be allocated.";
+    return {};
+}
+
+}  // namespace quorvex
