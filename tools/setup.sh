@@ -9,7 +9,7 @@ packages=(
   libpulse-dev pulseaudio pulseaudio-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  sox xvfb xdotool x11-apps hyperfine
+  sox xvfb xdotool x11-apps netpbm hyperfine
 )
 
 missing=()

@@ -12,14 +12,14 @@ stop_pid() {  # pid: TERM, wait up to 5 s, then KILL
 # Starts Xvfb, sets xvfb_pid and exports DISPLAY; returns 1 if none started.
 # The display number is picked far from the low numbers other X servers on
 # the machine take first.
-start_xvfb() {  # log file
-    local n
+start_xvfb() {  # log file [screen size, default 1024x768]
+    local n size=${2:-1024x768}
     for _ in $(seq 20); do
         n=$((200 + RANDOM % 700))
         if [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; then continue; fi
         # -noreset: a server that resets when its last client leaves refuses
         # connections meanwhile, and the probes here come and go all the time.
-        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp -noreset >"$1" 2>&1 &
+        Xvfb ":$n" -screen 0 "${size}x24" -nolisten tcp -noreset >"$1" 2>&1 &
         xvfb_pid=$!
         export DISPLAY=":$n"
         for _ in $(seq 100); do
