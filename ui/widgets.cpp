@@ -92,25 +92,22 @@ private:
     }
 };
 
-QStyle* TrackStyle() {
+// One instance of a style per application, owned by the application object.
+template <typename Style>
+QStyle* ApplicationStyle() {
     static QPointer<QStyle> style;
     if (!style) {
-        style = new TrackProxyStyle;
+        style = new Style;
         style->setParent(qApp);
     }
     return style;
 }
+
+QStyle* TrackStyle() { return ApplicationStyle<TrackProxyStyle>(); }
 
 }  // namespace
 
-QStyle* CompactStyle() {
-    static QPointer<QStyle> style;
-    if (!style) {
-        style = new CompactProxyStyle;
-        style->setParent(qApp);
-    }
-    return style;
-}
+QStyle* CompactStyle() { return ApplicationStyle<CompactProxyStyle>(); }
 
 void SetTextColor(QWidget* widget, QColor color) {
     QPalette p = widget->palette();
