@@ -83,9 +83,22 @@ void VirtualWaveDevice::Shut() {
         return;
     }
     ReturnAll();
-    Post(MM_WOM_CLOSE);
+    if (hold_closes_) {
+        held_closes_.push_back({target_, open_handle_});
+    } else {
+        Post(MM_WOM_CLOSE);
+    }
     open_handle_ = 0;
     target_ = nullptr;
+}
+
+void VirtualWaveDevice::ReleaseCloses() {
+    for (const HeldClose& held : held_closes_) {
+        if (held.target) {
+            QCoreApplication::postEvent(held.target, new WaveOutEvent(MM_WOM_CLOSE, held.handle));
+        }
+    }
+    held_closes_.clear();
 }
 
 MMRESULT VirtualWaveDevice::waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR* header) {

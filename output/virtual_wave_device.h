@@ -33,6 +33,13 @@ public:
     // every queued header, posts the close and forgets the handle.
     void LoseDevice();
 
+    // While on, a close (or loss) still returns the queue and forgets the
+    // handle at once, but its MM_WOM_CLOSE is kept back until
+    // ReleaseCloses posts it, as from a server slow to confirm.
+    void HoldCloses(bool hold) { hold_closes_ = hold; }
+    void ReleaseCloses();
+    std::size_t held_closes() const { return held_closes_.size(); }
+
     // Plays up to `frames` frames from the queue, posting MM_WOM_DONE for
     // each header that finishes. Returns the frames played; fewer when the
     // queue runs dry.
@@ -52,6 +59,10 @@ public:
 private:
     bool Accepts(HWAVEOUT handle, const char* call);
     void Post(QEvent::Type type, WAVEHDR* header = nullptr);
+    struct HeldClose {
+        QPointer<QObject> target;
+        HWAVEOUT handle;
+    };
     void ReturnAll();
     void Shut();  // returns the queue, posts the close, forgets the handle
 
@@ -65,6 +76,8 @@ private:
     std::uint32_t passes_left_ = 0;  // of the front header, this pass included
     std::vector<std::int16_t> played_;
     std::vector<std::string> calls_;
+    bool hold_closes_ = false;
+    std::vector<HeldClose> held_closes_;
 };
 
 }  // namespace quorvex

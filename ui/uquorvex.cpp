@@ -85,9 +85,9 @@ TfToneGenerator::TfToneGenerator(std::unique_ptr<WaveOutDevice> own_device, Wave
 }
 
 TfToneGenerator::~TfToneGenerator() {
-    // FormDestroy: output stops first; the memory goes with gen_.
-    playback_->StopOutput();
-    gen_.shutoff = true;
+    // FormDestroy: output stops first (within Playback::kCloseTimeout, then
+    // the device is dropped); the memory goes with gen_.
+    playback_->FormDestroy();
 }
 
 // --- Controls ----------------------------------------------------------------

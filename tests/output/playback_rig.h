@@ -50,17 +50,25 @@ public:
     int close_window_calls = 0;
 };
 
-// Records the device notifications that reach an object, in order.
+// Records the device notifications that reach a playback, in order, and
+// the state each one found it in.
 class NotificationLog : public QObject {
 public:
+    struct Arrival {
+        const char* notification;
+        PlaybackState state;
+    };
     bool eventFilter(QObject* watched, QEvent* event) override {
         const QEvent::Type type = event->type();
-        if (type == MM_WOM_OPEN) seen += "open ";
-        if (type == MM_WOM_DONE) seen += "done ";
-        if (type == MM_WOM_CLOSE) seen += "close ";
+        const char* name = type == MM_WOM_OPEN ? "open" : type == MM_WOM_DONE ? "done" : type == MM_WOM_CLOSE ? "close" : nullptr;
+        if (name) {
+            seen += std::string(name) + ' ';
+            arrivals.push_back({name, static_cast<Playback*>(watched)->state()});
+        }
         return QObject::eventFilter(watched, event);
     }
     std::string seen;
+    std::vector<Arrival> arrivals;
 };
 
 // Generator, view and playback over `device`, with full-scale tables so that

@@ -5,10 +5,15 @@
 
 #include <QCoreApplication>
 #include <QLocale>
+#include <QTimer>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
+
 #include "output/virtual_wave_device.h"
+#include "tests/output/hang_guard.h"
 #include "tests/output/playback_rig.h"
 
 namespace quorvex {
@@ -244,6 +249,9 @@ TEST_F(PlaybackTest, FailedOpenKeepsTheControlsAndNamesTheFailure) {
         {WAVERR_BADFORMAT, "en_US", "Sorry, your sound card does not support\r\nstereo, 16-bit, 44.1KHz audio"},
         {WAVERR_BADFORMAT, "de_DE", "Sorry, your sound card does not support\r\nstereo, 16-bit, 44,1KHz audio"},
         {MMSYSERR_ALLOCATED, "en_US", "Error opening waveform audio.\rdevice already allocated"},
+        // Outside the 16-bit codes: the server took the connection and then
+        // said nothing.
+        {kServerNoAnswer, "en_US", "Error opening waveform audio.\rThe sound server did not answer."},
         {0x10000 + MMSYSERR_NODRIVER, "en_US", "Error opening waveform audio.\rno device driver present"},
         {1234, "en_US", "Error opening waveform audio.\rinvalid parameter passed to error translation routine!"},
     };
@@ -407,6 +415,403 @@ TEST_F(PlaybackTest, MarkerBoxComesBackOnlyWhenItsLabelIsEnabled) {
         EXPECT_EQ(rig.view.IsControlEnabled(PlaybackControl::chkOctaveMarker), label_enabled);
         EXPECT_TRUE(rig.view.IsControlEnabled(PlaybackControl::grpOctaveMarkers));
         EXPECT_TRUE(rig.view.IsControlEnabled(PlaybackControl::edtF2));
+    }
+}
+
+// --- The state machine ---------------------------------------------------------------
+
+using S = PlaybackState;
+
+// A fresh playback on its own virtual device, with the ways to reach each
+// state and to fire each event of the transition table.
+struct Walk {
+    VirtualWaveDevice device;
+    PlaybackRig rig{device};
+    Playback& playback = rig.playback;
+
+    void Start(speeds speed) {
+        rig.gen.speed = speed;
+        playback.btnStartClick();
+    }
+    void Play(int chunks) {
+        for (int k = 0; k < chunks; ++k) {
+            device.Advance(kChunkFrames);
+            rig.Deliver();
+        }
+    }
+    // Hands over what the device has posted so far, but not what the
+    // handlers post in turn.
+    static void DeliverPosted() { QCoreApplication::sendPostedEvents(); }
+
+    // The state an event found and the state it left.
+    std::pair<S, S> Direct(const std::function<void()>& event) {
+        const S before = playback.state();
+        event();
+        return {before, playback.state()};
+    }
+    // A stop handles its notifications inside its wait: the state after the
+    // stop itself is the one its first notification finds.
+    std::pair<S, S> AfterStop(const std::function<void()>& stop) {
+        const S before = playback.state();
+        const std::size_t first = rig.log.arrivals.size();
+        stop();
+        EXPECT_GT(rig.log.arrivals.size(), first);
+        return {before, rig.log.arrivals.size() > first ? rig.log.arrivals[first].state : playback.state()};
+    }
+    // The k-th notification handled inside a stop's wait: the state it
+    // found, and the one the next notification found (or the state after
+    // the stop).
+    std::pair<S, S> InStop(const std::function<void()>& stop, std::size_t k, const char* notification) {
+        const std::size_t first = rig.log.arrivals.size();
+        stop();
+        const auto& arrivals = rig.log.arrivals;
+        if (arrivals.size() <= first + k) {
+            ADD_FAILURE() << "only " << arrivals.size() - first << " notifications in the stop";
+            return {playback.state(), playback.state()};
+        }
+        EXPECT_STREQ(arrivals[first + k].notification, notification);
+        return {arrivals[first + k].state,
+                first + k + 1 < arrivals.size() ? arrivals[first + k + 1].state : playback.state()};
+    }
+};
+
+// Every row of playback's transition table on the virtual device, and the
+// rows the table leaves to the implementation: a stop before the open
+// notification, a device that goes away, a start while a close is on its
+// way. Each row gets a fresh playback, is brought into its state, fires its
+// event and checks the state found and the state left.
+TEST(PlaybackStates, EveryRowOfTheTransitionTable) {
+    struct Row {
+        S from;
+        const char* event;
+        S to;
+        std::function<std::pair<S, S>(Walk&)> run;
+    };
+    const auto click = [](Walk& w) { return [&w] { w.playback.btnStartClick(); }; };
+    const Row rows[] = {
+        {S::Idle, "Start pressed, open succeeds", S::Opened, [&](Walk& w) { return w.Direct(click(w)); }},
+        {S::Idle, "Start pressed, open fails", S::Idle,
+         [&](Walk& w) {
+             w.device.FailOpens(MMSYSERR_ALLOCATED);
+             return w.Direct(click(w));
+         }},
+        {S::Opened, "MM_WOM_OPEN, looping kind", S::Looping,
+         [](Walk& w) {
+             w.Start(speeds::fast_smooth);
+             return w.Direct(Walk::DeliverPosted);
+         }},
+        {S::Opened, "MM_WOM_OPEN, streamed kind", S::Streaming,
+         [](Walk& w) {
+             w.Start(speeds::manual);
+             return w.Direct(Walk::DeliverPosted);
+         }},
+        {S::Streaming, "MM_WOM_DONE, refill", S::Streaming,
+         [](Walk& w) {
+             w.Start(speeds::manual);
+             w.rig.Deliver();
+             return w.Direct([&w] { w.Play(1); });
+         }},
+        {S::Streaming, "MM_WOM_DONE queueing a slow sweep's last chunk", S::Draining,
+         [](Walk& w) {
+             w.Start(speeds::slow);
+             w.rig.Deliver();
+             w.Play(177);
+             return w.Direct([&w] { w.Play(1); });
+         }},
+        {S::Draining, "MM_WOM_DONE, chunks still playing", S::Draining,
+         [](Walk& w) {
+             w.Start(speeds::slow);
+             w.rig.Deliver();
+             w.Play(178);
+             return w.Direct([&w] { w.Play(1); });
+         }},
+        {S::Draining, "MM_WOM_DONE, every chunk played", S::Closing,
+         [](Walk& w) {
+             w.Start(speeds::slow);
+             w.rig.Deliver();
+             w.Play(179);
+             return w.Direct([&w] {
+                 w.device.Advance(kChunkFrames);
+                 Walk::DeliverPosted();
+             });
+         }},
+        {S::Looping, "Start pressed again", S::Stopping,
+         [&](Walk& w) {
+             w.Start(speeds::fast_stepped);
+             w.rig.Deliver();
+             return w.AfterStop(click(w));
+         }},
+        {S::Streaming, "Exit", S::Stopping,
+         [](Walk& w) {
+             w.Start(speeds::manual);
+             w.rig.Deliver();
+             return w.AfterStop([&w] { w.playback.btnExitClick(); });
+         }},
+        {S::Draining, "window close", S::Stopping,
+         [](Walk& w) {
+             w.Start(speeds::slow);
+             w.rig.Deliver();
+             w.Play(178);
+             return w.AfterStop([&w] { w.playback.FormCloseQuery(); });
+         }},
+        {S::Streaming, "RestartIfRunning", S::Stopping,
+         [](Walk& w) {
+             w.Start(speeds::no_sweep);
+             w.rig.Deliver();
+             return w.AfterStop([&w] { w.playback.RestartIfRunning(); });
+         }},
+        {S::Stopping, "MM_WOM_DONE", S::Closing,
+         [&](Walk& w) {
+             w.Start(speeds::manual);
+             w.rig.Deliver();
+             return w.InStop(click(w), 0, "done");
+         }},
+        {S::Closing, "a further MM_WOM_DONE already queued", S::Closing,
+         [&](Walk& w) {
+             w.Start(speeds::manual);
+             w.rig.Deliver();
+             return w.InStop(click(w), 1, "done");
+         }},
+        {S::Closing, "MM_WOM_CLOSE", S::Idle,
+         [&](Walk& w) {
+             w.Start(speeds::manual);
+             w.rig.Deliver();
+             return w.InStop(click(w), 2, "close");
+         }},
+        {S::Closing, "MM_WOM_CLOSE after a sweep ended by itself", S::Idle,
+         [](Walk& w) {
+             w.Start(speeds::slow);
+             w.rig.Deliver();
+             w.Play(179);
+             w.device.Advance(kChunkFrames);
+             Walk::DeliverPosted();
+             return w.Direct(Walk::DeliverPosted);
+         }},
+        // Beyond the table.
+        {S::Opened, "Start pressed again before MM_WOM_OPEN", S::Stopping,
+         [&](Walk& w) {
+             w.Start(speeds::manual);
+             return w.AfterStop(click(w));
+         }},
+        {S::Stopping, "MM_WOM_OPEN after the stop", S::Closing,
+         [&](Walk& w) {
+             w.Start(speeds::manual);
+             return w.InStop(click(w), 0, "open");
+         }},
+        {S::Streaming, "MM_WOM_CLOSE without our close (server gone)", S::Idle,
+         [](Walk& w) {
+             w.Start(speeds::manual);
+             w.rig.Deliver();
+             return w.Direct([&w] {
+                 w.device.LoseDevice();
+                 w.rig.Deliver();
+             });
+         }},
+        {S::Closing, "Start pressed while the close is on its way", S::Closing,
+         [&](Walk& w) {
+             w.Start(speeds::slow);
+             w.rig.Deliver();
+             w.Play(179);
+             w.device.Advance(kChunkFrames);
+             Walk::DeliverPosted();
+             return w.Direct(click(w));
+         }},
+        {S::Closing, "MM_WOM_CLOSE with a start pending", S::Opened,
+         [&](Walk& w) {
+             w.Start(speeds::slow);
+             w.rig.Deliver();
+             w.Play(179);
+             w.device.Advance(kChunkFrames);
+             Walk::DeliverPosted();
+             w.playback.btnStartClick();
+             return w.Direct(Walk::DeliverPosted);
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(ToString(row.from)) + ", " + row.event);
+        Walk w;
+        const auto [before, after] = row.run(w);
+        EXPECT_STREQ(ToString(before), ToString(row.from));
+        EXPECT_STREQ(ToString(after), ToString(row.to));
+        // The flags the engine and the handlers read agree with the state.
+        const S now = w.playback.state();
+        const bool playing = now == S::Opened || now == S::Looping || now == S::Streaming || now == S::Draining;
+        EXPECT_EQ(w.rig.gen.sweep_running, playing);
+        EXPECT_EQ(w.rig.gen.hWave_out == 0, now == S::Idle);
+        if (now == S::Stopping || now == S::Closing) {
+            EXPECT_TRUE(w.rig.gen.shutoff);
+        }
+        if (now == S::Looping || now == S::Streaming || now == S::Draining) {
+            EXPECT_FALSE(w.rig.gen.shutoff);
+        }
+        EXPECT_EQ(w.rig.gen.closed, now == S::Idle && w.rig.log.seen.find("close") != std::string::npos);
+        if (now == S::Streaming || now == S::Draining) {
+            EXPECT_EQ(w.rig.gen.all_written, now == S::Draining);
+        }
+    }
+}
+
+// What reaches playback while a stop waits for its close: a shortcut's
+// delayed click, the level timer or a selection handler (a restart), a
+// second click. None of it may open or close a device inside the wait; it is
+// remembered and made once afterwards, and the end state is consistent:
+// one device or none, with caption and controls to match. The device holds
+// its close back until the requests have arrived, so each lands inside the
+// wait.
+TEST(PlaybackWait, RequestsDuringTheWaitForACloseAreMadeOnceAfterIt) {
+    enum Request { click, restart, start, stop };
+    const struct {
+        const char* name;
+        Request outer;  // what runs the wait; `start` stands for Exit here
+        std::vector<Request> inner;
+        bool running_after;
+    } cases[] = {
+        {"stop alone", click, {}, false},
+        {"stop, then a delayed click", click, {click}, true},
+        {"stop, then two clicks", click, {click, click}, false},
+        {"stop, then the level timer's restart", click, {restart}, false},
+        {"stop, then a click and two restarts", click, {click, restart, restart}, true},
+        {"restart alone", restart, {}, true},
+        // The hang once seen: Alt+S's click arriving inside a speed change's restart.
+        {"restart, then a delayed click", restart, {click}, false},
+        {"restart, then a restart and a start", restart, {restart, start}, true},
+        {"restart, then two clicks", restart, {click, click}, true},
+        {"restart, then a stop", restart, {stop}, false},
+        {"exit, then a delayed click", start, {click}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const testing_support::HangGuard guard(std::chrono::seconds(20), c.name);
+        VirtualWaveDevice device;
+        PlaybackRig rig(device);
+        Playback& playback = rig.playback;
+        const auto run = [&](Request r) {
+            switch (r) {
+            case click: playback.btnStartClick(); break;
+            case restart: playback.RestartIfRunning(); break;
+            case start: playback.StartOutput(); break;
+            case stop: playback.StopOutput(); break;
+            }
+        };
+        const auto opens = [&] { return std::count(device.calls().begin(), device.calls().end(), "open"); };
+        rig.gen.speed = speeds::manual;
+        playback.btnStartClick();
+        rig.Deliver();
+        ASSERT_EQ(playback.state(), S::Streaming);
+
+        device.HoldCloses(true);
+        std::vector<S> found;  // the state each inner request found
+        QTimer::singleShot(0, [&] {
+            for (const Request r : c.inner) {
+                found.push_back(playback.state());
+                run(r);
+            }
+        });
+        long opens_in_wait = -1;
+        QTimer release;
+        QObject::connect(&release, &QTimer::timeout, [&] {
+            if (device.held_closes() > 0) {
+                opens_in_wait = opens();
+                device.ReleaseCloses();
+            }
+        });
+        release.start(1);
+        if (c.outer == start) {
+            playback.btnExitClick();
+        } else {
+            run(c.outer);
+        }
+        release.stop();
+        device.HoldCloses(false);
+        rig.Deliver();
+
+        EXPECT_EQ(found.size(), c.inner.size());
+        for (const S s : found) EXPECT_TRUE(s == S::Stopping || s == S::Closing) << ToString(s);
+        EXPECT_EQ(opens_in_wait, 1) << "a device was opened inside the wait";
+        EXPECT_EQ(opens(), c.running_after ? 2 : 1);
+        EXPECT_EQ(device.is_open(), c.running_after);
+        EXPECT_STREQ(ToString(playback.state()), ToString(c.running_after ? S::Streaming : S::Idle));
+        EXPECT_EQ(rig.gen.sweep_running, c.running_after);
+        EXPECT_FALSE(playback.start_pending());
+        EXPECT_EQ(rig.view.caption, c.running_after ? "&STOP" : "&Start");
+        EXPECT_EQ(rig.view.AnyControlDisabled(), c.running_after);
+        EXPECT_EQ(rig.view.fnow_visible, c.running_after);
+        EXPECT_TRUE(rig.view.warnings.empty());
+        EXPECT_EQ(rig.view.close_window_calls, c.outer == start ? 1 : 0);
+        playback.StopOutput();
+    }
+}
+
+// A device that does not confirm its close (a sound server that stopped
+// answering): the stop gives up after its time limit and leaves playback
+// idle; the late close is ignored, and the next Start opens afresh.
+TEST(PlaybackWait, AStopWhoseCloseNeverComesGivesUpAfterTheTimeLimit) {
+    VirtualWaveDevice device;
+    PlaybackRig rig(device);
+    rig.playback.set_close_timeout(std::chrono::milliseconds(50));
+    rig.gen.speed = speeds::no_sweep;
+    rig.playback.btnStartClick();
+    rig.Deliver();
+    device.HoldCloses(true);
+
+    rig.playback.btnStartClick();
+    EXPECT_EQ(device.held_closes(), 1u);
+    EXPECT_EQ(rig.playback.state(), S::Idle);
+    EXPECT_FALSE(rig.gen.sweep_running);
+    EXPECT_EQ(rig.gen.hWave_out, 0);
+    EXPECT_EQ(rig.view.caption, "&Start");
+    EXPECT_FALSE(rig.view.AnyControlDisabled());
+
+    device.HoldCloses(false);
+    device.ReleaseCloses();
+    rig.Deliver();
+    EXPECT_EQ(rig.playback.state(), S::Idle);
+    EXPECT_TRUE(rig.view.warnings.empty());
+
+    rig.playback.btnStartClick();
+    rig.Deliver();
+    EXPECT_EQ(rig.playback.state(), S::Streaming);
+    EXPECT_TRUE(device.is_open());
+}
+
+// The user hears the sound stop; when it was not their doing (the device
+// closed while it played), they are told once. Closes of our own say nothing.
+TEST(PlaybackWait, OnlyADeviceLostWhilePlayingIsReported) {
+    const std::string lost = "Output stopped.\rThe sound server closed the connection.";
+    const struct {
+        const char* name;
+        speeds speed;
+        int chunks;  // played before the event
+        std::function<void(Walk&)> event;
+        bool reported;
+    } cases[] = {
+        {"lost while looping", speeds::fast_smooth, 1, [](Walk& w) { w.device.LoseDevice(); }, true},
+        {"lost while streaming", speeds::manual, 3, [](Walk& w) { w.device.LoseDevice(); }, true},
+        {"lost while draining", speeds::slow, 179, [](Walk& w) { w.device.LoseDevice(); }, true},
+        {"lost before the open notification", speeds::manual, -1, [](Walk& w) { w.device.LoseDevice(); }, true},
+        {"stopped", speeds::manual, 3, [](Walk& w) { w.playback.btnStartClick(); }, false},
+        {"restarted", speeds::fast_stepped, 1, [](Walk& w) { w.playback.RestartIfRunning(); }, false},
+        {"exit", speeds::no_sweep, 1, [](Walk& w) { w.playback.btnExitClick(); }, false},
+        {"slow sweep ended", speeds::slow, 180, [](Walk&) {}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Walk w;
+        w.Start(c.speed);
+        if (c.chunks >= 0) {
+            w.rig.Deliver();
+            w.Play(c.chunks);
+        }
+        c.event(w);
+        w.rig.Deliver();
+        if (c.reported) {
+            EXPECT_THAT(w.rig.view.warnings, ElementsAre(lost));
+            EXPECT_EQ(w.playback.state(), S::Idle);
+            EXPECT_EQ(w.rig.view.caption, "&Start");
+            EXPECT_FALSE(w.rig.view.AnyControlDisabled());
+        } else {
+            EXPECT_TRUE(w.rig.view.warnings.empty());
+        }
     }
 }
 

@@ -268,7 +268,8 @@ TEST_F(PulseDeviceTest, PlaybackEndsWhenTheServerGoesAndThenReportsIt) {
 
     rig.playback.StopOutput();  // comes straight back
     rig.playback.btnStartClick();
-    EXPECT_THAT(rig.view.warnings, testing::ElementsAre("Error opening waveform audio.\rno device driver present"));
+    EXPECT_THAT(rig.view.warnings, testing::ElementsAre("Output stopped.\rThe sound server closed the connection.",
+                                                        "Error opening waveform audio.\rno device driver present"));
     EXPECT_FALSE(rig.gen.sweep_running);
 }
 
