@@ -34,6 +34,7 @@ expect Depends '(^|, )libqt6widgets6 '
 expect Depends '(^|, )libqt6gui6 '
 expect Depends '(^|, )libpulse0 '
 expect Depends '(^|, )libc6 '
+expect Depends '(^|, )fonts-dejavu-extra(,|$)'
 
 # The same files as an install, under /usr.
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./usr/||' | LC_ALL=C sort >"$out/contents"
