@@ -24,16 +24,15 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # server to play to.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core, fonts-dejavu-extra")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pipewire-pulse | pulseaudio")
-# The lines after the first are the long description, each indented by one
-# space as the control file wants them.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "stereo tone and frequency-sweep generator
- Quorvex plays sine tones and frequency sweeps on the sound card: fast and
- slow sweeps with half-octave markers, a tone tuned by hand, a fixed tone,
- two channels at chosen levels and phase, a chirp, and white noise laid over
- the output. It plays through PulseAudio or PipeWire.
- .
- The package also holds quorvex-render, which writes the same output to a
- WAV file or to standard output.")
+# The long description; CPack puts the summary above it and indents it as the
+# control file wants.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Quorvex plays sine tones and frequency sweeps on the sound card: fast and
+slow sweeps with half-octave markers, a tone tuned by hand, a fixed tone,
+two channels at chosen levels and phase, a chirp, and white noise laid over
+the output. It plays through PulseAudio or PipeWire.
+
+The package also holds quorvex-render, which writes the same output to a
+WAV file or to standard output.")
 
 set(CPACK_GENERATOR DEB)
 include(CPack)
