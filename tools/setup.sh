@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   sox xvfb xdotool x11-apps netpbm hyperfine
+  help2man librsvg2-bin desktop-file-utils appstream dpkg-dev
 )
 
 missing=()

@@ -272,7 +272,7 @@ void TfToneGenerator::CreateDbScaleLabels() {
     const int h = tkbLeftLevel->height();
     const int t = tkbLeftLevel->y();
     for (int i = 0; i <= 25; i += 5) {
-        const std::string text = i == 0 ? "0" : "-" + std::to_string(i);
+        const std::string text = i == 0 ? "0" : std::string("-").append(std::to_string(i));
         auto* label = new Label(GroupBox1, text, {0, (h - 27) * i / 26 + t + 8, GroupBox1->width(), 13},
                                 Label::Align::centre, true);
         label->resize(GroupBox1->width(), label->sizeHint().height());

@@ -49,13 +49,13 @@ void TfToneGenerator::UpdateLevels() {
     if (chkLeft->Checked()) {
         gen_.left_amplitude = gen_.LevelToAmplitude(tkbLeftLevel->Position());
         lblLeftAttn->SetCaption("Left Attn: " + std::to_string(tbLowPower->Position() - 20) + " dB");
-        lblLeftLevel->SetCaption("-" + std::to_string(tkbLeftLevel->Position()));
+        lblLeftLevel->SetCaption(std::string("-").append(std::to_string(tkbLeftLevel->Position())));
     } else {
         lblLeftLevel->SetCaption("Off");
     }
     if (chkRight->Checked()) {
         gen_.right_amplitude = gen_.LevelToAmplitude(tkbRightLevel->Position());
-        lblRightLevel->SetCaption("-" + std::to_string(tkbRightLevel->Position()));
+        lblRightLevel->SetCaption(std::string("-").append(std::to_string(tkbRightLevel->Position())));
     } else {
         lblRightLevel->SetCaption("Off");
     }

@@ -1,11 +1,8 @@
 // quorvex-render: writes to a WAV file exactly the samples that the wave
 // device would be handed for one output, produced by the engine's own code.
 //
-// Exit status: 0 written; 2 bad options or limits the engine cannot use
-// (nothing written); 1 the output file could not be written.
-
-#include <sys/stat.h>
-#include <unistd.h>
+// Exit status: 0 written (or help shown); 2 bad options or limits the engine
+// cannot use (nothing written); 1 the output could not be written.
 
 #include <array>
 #include <bit>
@@ -14,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +20,7 @@
 
 #include "engine/generator.h"
 #include "engine/ranges.h"
+#include "tools/render/output_file.h"
 
 namespace quorvex {
 namespace {
@@ -29,20 +28,46 @@ namespace {
 static_assert(std::endian::native == std::endian::little, "samples are written as they lie in memory");
 
 constexpr const char* kUsage =
-    "usage: quorvex-render -o OUT.wav [--speed fast-smooth|fast-stepped|slow|manual|no-sweep]\n"
-    "    [--mode log|linear] [--range wide|hf|speech|lf] [--from TEXT] [--to TEXT]\n"
-    "    [--left-level P] [--right-level P] [--step D] [--channels in-phase|180|independent]\n"
-    "    [--left-off] [--right-off] [--markers] [--left-bar P] [--right-bar P]\n"
-    "    [--passes N] [--chunks N]\n"
-    "Levels P 0..26, step D 1..30, bars P 1..180 (180 is the lower limit).\n"
-    "--from/--to are read as the limit edits are (not a number: 150 and 300).\n"
-    "Fast kinds write N passes of the looping buffer (default 1); streamed kinds\n"
-    "write N chunks of 250 ms (default: slow 180, which is also its end; else 40).\n";
+    "Usage: quorvex-render -o FILE [OPTION]...\n"
+    "Writes the tone generator's output, the samples the sound device would play,\n"
+    "as a 16-bit stereo 44100 Hz WAV file.\n"
+    "\n"
+    "  -o FILE                 where to write; - is standard output. A link is\n"
+    "                          followed, a FIFO or device is written as a stream,\n"
+    "                          an existing file is overwritten in place\n"
+    "  --speed KIND            fast-smooth (default), fast-stepped, slow, manual,\n"
+    "                          no-sweep\n"
+    "  --mode MODE             log (default) or linear\n"
+    "  --range RANGE           wide (default, 20..20000 Hz), hf (1000..15000 Hz),\n"
+    "                          speech (300..3000 Hz), lf (50..1000 Hz)\n"
+    "  --from TEXT, --to TEXT  the range's limits, read as the window's limit\n"
+    "                          fields read them (not a number: 150 and 300 Hz)\n"
+    "  --left-level P          left level 0..26 steps down (default 12)\n"
+    "  --right-level P         right level 0..26 steps down (default 12)\n"
+    "  --step D                size of a level step, 1..30 (default 20)\n"
+    "  --channels HOW          in-phase (default), 180 or independent\n"
+    "  --left-off, --right-off silence a channel\n"
+    "  --markers               half-octave markers in a slow sweep\n"
+    "  --left-bar P            manual left frequency bar 1..180 (default 180,\n"
+    "                          the lower limit)\n"
+    "  --right-bar P           manual right frequency bar 1..180 (default 180)\n"
+    "  --passes N              fast kinds: passes of the looping buffer (default 1)\n"
+    "  --chunks N              streamed kinds: chunks of 250 ms (default 40; a slow\n"
+    "                          sweep ends by itself after 180)\n"
+    "  -h, --help              show this help and exit\n"
+    "  --version               show the version and exit\n"
+    "\n"
+    "Exit status: 0 written, 1 the output could not be written, 2 bad options.\n"
+    "\n"
+    "Example: quorvex-render -o - --speed slow | paplay\n";
 
 // WAV data sizes are 32-bit; a pass is at most one buffer, a chunk 250 ms.
 constexpr std::uint64_t kMaxDataBytes = 0xFFFFFFFFu - 36;
 constexpr int kMaxPasses = static_cast<int>(kMaxDataBytes / sizeof(TBuffer));
 constexpr int kMaxChunks = static_cast<int>(kMaxDataBytes / (kSampleRate / 4 * 4));  // 11025 frames of 4 bytes
+// The data size of a stream whose length is not known: RIFF's size field
+// then holds its largest value too.
+constexpr std::uint32_t kStreamDataBytes = 0xFFFFFFFFu - 36;
 
 struct Settings {
     std::string out;
@@ -62,6 +87,8 @@ struct Settings {
     int right_bar = 180;
     std::optional<int> passes;
     std::optional<int> chunks;
+    bool help = false;     // --help: the usage only
+    bool version = false;  // --version: the version only
 };
 
 struct UsageError {
@@ -72,9 +99,13 @@ template <typename T>
 T Choose(std::string_view option, std::string_view value, std::initializer_list<std::pair<std::string_view, T>> choices) {
     for (const auto& [name, v] : choices)
         if (name == value) return v;
-    std::string message = "invalid value '" + std::string(value) + "' for " + std::string(option) + " (one of:";
-    for (const auto& choice : choices) message += " " + std::string(choice.first);
-    throw UsageError{message + ")"};
+    // Appended piece by piece: GCC 12 at -O3 mistakes chained std::string
+    // concatenation for an overlapping copy (-Wrestrict).
+    std::string message = "invalid value '";
+    message.append(value).append("' for ").append(option).append(" (one of:");
+    for (const auto& choice : choices) message.append(" ").append(choice.first);
+    message.append(")");
+    throw UsageError{message};
 }
 
 int WholeNumber(std::string_view option, std::string_view value, int low, int high) {
@@ -93,6 +124,14 @@ Settings ParseArguments(int argc, char** argv) {
             if (i + 1 >= argc) throw UsageError{std::string(option) + " needs a value"};
             return argv[++i];
         };
+        if (option == "-h" || option == "--help") {
+            s.help = true;
+            return s;
+        }
+        if (option == "--version") {
+            s.version = true;
+            return s;
+        }
         if (option == "-o") s.out = value();
         else if (option == "--speed")
             s.speed = Choose<speeds>(option, value(), {{"fast-smooth", speeds::fast_smooth}, {"fast-stepped", speeds::fast_stepped},
@@ -120,7 +159,7 @@ Settings ParseArguments(int argc, char** argv) {
         else if (option == "--chunks") s.chunks = WholeNumber(option, value(), 1, kMaxChunks);
         else throw UsageError{"unknown option '" + std::string(option) + "'"};
     }
-    if (s.out.empty()) throw UsageError{"no output file given (-o OUT.wav)"};
+    if (s.out.empty()) throw UsageError{"no output file given (-o FILE, or -o - for standard output)"};
     return s;
 }
 
@@ -234,8 +273,17 @@ int Run(int argc, char** argv) {
     try {
         s = ParseArguments(argc, argv);
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "%s", kUsage);
-        return Fail(2, e.message);
+        Fail(2, e.message);
+        std::fprintf(stderr, "Try 'quorvex-render --help' for the options.\n");
+        return 2;
+    }
+    if (s.help) {
+        std::fputs(kUsage, stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    if (s.version) {
+        std::printf("quorvex-render %s\n", QUORVEX_VERSION);
+        return std::fflush(stdout) == 0 ? 0 : 1;
     }
     std::int32_t f_min = RangeOf(s.range).f_min;
     std::int32_t f_max = RangeOf(s.range).f_max;
@@ -245,24 +293,14 @@ int Run(int argc, char** argv) {
         return Fail(2, "cannot render with the limits " + std::to_string(f_min) + " Hz and " + std::to_string(f_max) +
                            " Hz: both must be above 0 Hz");
 
-    // Written beside the target and renamed at the end, so that a failure
-    // never leaves a partial file under the requested name.
-    std::string temp = s.out + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) return Fail(1, "cannot write '" + s.out + "': " + std::strerror(errno));
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    std::FILE* out = fdopen(fd, "wb");
-    if (!out) {
-        close(fd);
-        unlink(temp.c_str());
-        return Fail(1, "cannot write '" + s.out + "': " + std::strerror(errno));
-    }
+    const std::string target_name = s.out == "-" ? "standard output" : "'" + s.out + "'";
+    std::string error;  // empty while everything goes well
+    const std::unique_ptr<OutputFile> target = OutputFile::Open(s.out, error);
+    if (!target) return Fail(1, "cannot write " + target_name + ": " + error);
+    std::FILE* out = target->stream();
 
     RenderPanel panel(s);
     GeneratorState& state = panel.state();
-    std::string error;  // empty while everything goes well
     if (!state.HasMemory()) {
         error = "out of memory";
     } else {
@@ -276,7 +314,10 @@ int Run(int argc, char** argv) {
         state.left_amplitude = s.left_off ? 0 : state.LevelToAmplitude(s.left_level);
         state.right_amplitude = s.right_off ? 0 : state.LevelToAmplitude(s.right_level);
         FileSink sink(out, MaxWrites(state, s), static_cast<std::uint32_t>(s.passes.value_or(1)));
-        const std::vector<unsigned char> placeholder = WavHeader(state.pcm, 0);
+        // A file's sizes are filled in at the end. A stream cannot be gone
+        // back to: it carries the largest sizes, the convention for a WAV
+        // stream of unknown length, and readers take the data to its end.
+        const std::vector<unsigned char> placeholder = WavHeader(state.pcm, target->seekable() ? 0 : kStreamDataBytes);
         bool started = true;
         if (std::fwrite(placeholder.data(), 1, placeholder.size(), out) == placeholder.size())
             started = Play(state, sink);
@@ -286,17 +327,14 @@ int Run(int argc, char** argv) {
             error = std::strerror(errno);
         } else if (sink.bytes() > kMaxDataBytes) {
             error = "more than 4 GiB of samples";
-        } else {
+        } else if (target->seekable()) {
             const std::vector<unsigned char> header = WavHeader(state.pcm, static_cast<std::uint32_t>(sink.bytes()));
-            if (std::fseek(out, 0, SEEK_SET) != 0 || std::fwrite(header.data(), 1, header.size(), out) != header.size())
-                error = std::strerror(errno);
+            if (!target->Rewrite(header.data(), header.size())) error = std::strerror(errno);
         }
     }
-    if (std::fclose(out) != 0 && error.empty()) error = std::strerror(errno);
-    if (error.empty() && std::rename(temp.c_str(), s.out.c_str()) != 0) error = std::strerror(errno);
+    if (error.empty()) target->Commit(error);
     if (error.empty()) return 0;
-    unlink(temp.c_str());
-    return Fail(1, "cannot write '" + s.out + "': " + error);
+    return Fail(1, "cannot write " + target_name + ": " + error);
 }
 
 }  // namespace

@@ -1,0 +1,3 @@
+// Must not compile: the controls know nothing of the generator.
+#include "controls/num_text.h"
+#include "engine/generator.h"

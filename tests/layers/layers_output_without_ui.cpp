@@ -1,0 +1,3 @@
+// Must not compile: the device layer does not know the window.
+#include "output/playback.h"
+#include "ui/uquorvex.h"
