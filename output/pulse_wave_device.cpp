@@ -5,6 +5,9 @@
 
 #include <QCoreApplication>
 #include <algorithm>
+#include <atomic>
+#include <cinttypes>
+#include <cstdio>
 #include <deque>
 
 namespace quorvex {
@@ -24,11 +27,23 @@ private:
     pa_threaded_mainloop* loop_;
 };
 
-// The server keeps at most this much of the stream, so a reset or a new
-// setting is heard soon. It asks for more in steps of kRefillStep: larger
-// steps mean fewer wake-ups of the audio thread.
-constexpr pa_usec_t kTargetLatency = 50 * PA_USEC_PER_MSEC;
-constexpr pa_usec_t kRefillStep = 20 * PA_USEC_PER_MSEC;
+// What the server holds of the stream, its own buffer and the sink's
+// together: enough that neither the loop's thread nor the server starves the
+// stream when the machine is busy for a moment (a parallel compile delays
+// either by well over 50 ms), yet no more than one 250 ms chunk, which is all
+// a playback has queued ahead of what plays. The server splits it: about
+// (kTargetLatency - 2 * kRefillStep) / 2 = 50 ms in the sink, which is what
+// still sounds after a reset (the flush empties the rest), and the remainder
+// in the stream's buffer, refilled in steps of kRefillStep. On PipeWire the
+// sink's share sets the graph's cycle: about 50 ms, 2048 frames.
+constexpr pa_usec_t kTargetLatency = 500 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t kRefillStep = 200 * PA_USEC_PER_MSEC;
+// A stream starts (and after running dry starts again) once it holds this
+// much: small, so sound begins as soon as the first frames are in.
+constexpr pa_usec_t kPrebuffer = 10 * PA_USEC_PER_MSEC;
+// An open gives up when the server has accepted the connection but not
+// answered within this time (a server that is stopped or hanging).
+constexpr pa_usec_t kOpenTimeout = 1500 * PA_USEC_PER_MSEC;
 // Bounds of the wait between two looks at the play position while a header
 // waits for its done notification.
 constexpr pa_usec_t kMinCheck = 1 * PA_USEC_PER_MSEC;
@@ -64,7 +79,8 @@ void Release(pa_operation* operation) {
 // thread with the lock held. Everything below "Guarded" is shared.
 class PulseOutput {
 public:
-    PulseOutput(HWAVEOUT handle, QObject* target) : handle_(handle), target_(target) {}
+    PulseOutput(HWAVEOUT handle, QObject* target, std::atomic<std::uint64_t>& device_underruns)
+        : handle_(handle), target_(target), device_underruns_(device_underruns) {}
     ~PulseOutput() { TearDown(); }
     PulseOutput(const PulseOutput&) = delete;
     PulseOutput& operator=(const PulseOutput&) = delete;
@@ -75,6 +91,7 @@ public:
     void Close();
     bool Lost();
     std::uint64_t BytesWritten();
+    std::uint64_t Underruns();
 
 private:
     struct Entry {
@@ -89,8 +106,15 @@ private:
     static void OnTimer(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv, void* self);
     static void OnTimingInfo(pa_stream* stream, int success, void* self);
     static void OnResynced(pa_stream* stream, int success, void* self);
+    static void OnOpenTimeout(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv, void* self);
+    static void OnUnderflow(pa_stream* stream, void* self);
+    static void OnOverflow(pa_stream* stream, void* self);
+    static void OnDrained(pa_stream* stream, int success, void* self);
 
     void Fill(std::size_t bytes);
+    void EndOfQueue();
+    void CountUnderrun();
+    void ForgetDrain();
     void CheckPlayed();
     void RequestTimingUpdate();
     void ArmTimer(pa_usec_t delay);
@@ -105,6 +129,7 @@ private:
 
     const HWAVEOUT handle_;
     QObject* const target_;
+    std::atomic<std::uint64_t>& device_underruns_;
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
@@ -112,6 +137,17 @@ private:
 
     // Guarded by the loop's lock.
     pa_time_event* timer_ = nullptr;
+    pa_time_event* deadline_ = nullptr;  // of the open
+    bool timed_out_ = false;
+    pa_operation* drain_ = nullptr;  // asked for, not yet answered
+    // Every queued header is fully written and nothing follows: the server
+    // has been asked to play out all it holds (a drain), since PipeWire
+    // otherwise keeps back the last stretch shorter than its cycle.
+    bool ending_ = false;
+    bool ran_dry_ = false;              // played out while ending_
+    bool underflow_counted_ = false;    // since the drain was asked for
+    std::int64_t flushed_at_ = -1;      // write index after the last reset
+    std::uint64_t underruns_ = 0;       // of this stream
     std::deque<Entry> queue_;
     std::size_t unwritten_ = 0;      // index of the first entry not yet fully written
     std::size_t offset_ = 0;         // bytes of that entry written in this pass
@@ -155,10 +191,12 @@ MMRESULT PulseOutput::Open(const std::string& stream_name, const WAVEFORMATEX& f
     }
 
     LoopLock lock{loop_};
+    deadline_ = pa_context_rttime_new(context_, pa_rtclock_now() + kOpenTimeout, OnOpenTimeout, this);
     for (;;) {
         const pa_context_state_t state = pa_context_get_state(context_);
         if (state == PA_CONTEXT_READY) break;
         if (!PA_CONTEXT_IS_GOOD(state)) return OpenFailureCode(pa_context_errno(context_));
+        if (timed_out_) return kServerNoAnswer;
         pa_threaded_mainloop_wait(loop_);
     }
 
@@ -173,10 +211,12 @@ MMRESULT PulseOutput::Open(const std::string& stream_name, const WAVEFORMATEX& f
     }
     pa_stream_set_state_callback(stream_, OnStreamState, this);
     pa_stream_set_write_callback(stream_, OnWriteRequest, this);
+    pa_stream_set_underflow_callback(stream_, OnUnderflow, this);
+    pa_stream_set_overflow_callback(stream_, OnOverflow, this);
     pa_buffer_attr attr;
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kTargetLatency, &spec_));
-    attr.prebuf = static_cast<std::uint32_t>(-1);
+    attr.prebuf = static_cast<std::uint32_t>(pa_usec_to_bytes(kPrebuffer, &spec_));
     attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kRefillStep, &spec_));
     attr.fragsize = static_cast<std::uint32_t>(-1);
     if (pa_stream_connect_playback(stream_, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0) {
@@ -186,8 +226,11 @@ MMRESULT PulseOutput::Open(const std::string& stream_name, const WAVEFORMATEX& f
         const pa_stream_state_t state = pa_stream_get_state(stream_);
         if (state == PA_STREAM_READY) break;
         if (!PA_STREAM_IS_GOOD(state)) return OpenFailureCode(pa_context_errno(context_));
+        if (timed_out_) return kServerNoAnswer;
         pa_threaded_mainloop_wait(loop_);
     }
+    pa_threaded_mainloop_get_api(loop_)->time_free(deadline_);
+    deadline_ = nullptr;
     open_ = true;
     Post(MM_WOM_OPEN);
     return MMSYSERR_NOERROR;
@@ -200,6 +243,13 @@ MMRESULT PulseOutput::Write(WAVEHDR* header) {
     }
     MarkQueued(*header);
     queue_.push_back(Entry{header, 0, false});
+    ending_ = false;
+    if (ran_dry_) {
+        // The stream played out everything and only now gets more: there
+        // was a gap in the sound.
+        ran_dry_ = false;
+        CountUnderrun();
+    }
     Fill(pa_stream_writable_size(stream_));
     return MMSYSERR_NOERROR;
 }
@@ -210,6 +260,10 @@ void PulseOutput::Reset() {
         return;
     }
     Release(pa_stream_flush(stream_, nullptr, nullptr));
+    // A drain still asked for would end with the flush; that end is no gap.
+    ForgetDrain();
+    ending_ = false;
+    ran_dry_ = false;
     ReturnAll();
     // The flush moves the server's write index; learn where it is before
     // writing again, so that later done notifications are timed right.
@@ -234,6 +288,11 @@ bool PulseOutput::Lost() {
 std::uint64_t PulseOutput::BytesWritten() {
     LoopLock lock{loop_};
     return static_cast<std::uint64_t>(written_);
+}
+
+std::uint64_t PulseOutput::Underruns() {
+    LoopLock lock{loop_};
+    return underruns_;
 }
 
 void PulseOutput::OnContextState(pa_context* context, void* self) {
@@ -277,9 +336,95 @@ void PulseOutput::OnResynced(pa_stream* stream, int success, void* self) {
         return;
     }
     out->written_ = info->write_index;
+    out->flushed_at_ = info->write_index;
     out->last_read_ = -1;
     out->syncing_ = false;
     out->Fill(pa_stream_writable_size(stream));
+}
+
+void PulseOutput::OnOpenTimeout(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
+    auto* out = static_cast<PulseOutput*>(self);
+    out->timed_out_ = true;
+    pa_threaded_mainloop_signal(out->loop_, 0);
+}
+
+// The server found the stream's buffer empty while it was playing. Expected
+// when the stream has been played out (ending_), and right after a reset,
+// whose flush empties the buffer on purpose; anything else is a gap.
+void PulseOutput::OnUnderflow(pa_stream* stream, void* self) {
+    auto* out = static_cast<PulseOutput*>(self);
+    if (out->ending_) {
+        out->ran_dry_ = true;
+        return;
+    }
+    const std::int64_t at = pa_stream_get_underflow_index(stream);
+    if (out->syncing_ || out->queue_.empty() || (at >= 0 && at <= out->flushed_at_)) {
+        return;
+    }
+    out->CountUnderrun();
+    out->underflow_counted_ = true;
+}
+
+// We never write more than the server asks for; should it still have to
+// drop data, that is lost sound as much as a gap is.
+void PulseOutput::OnOverflow(pa_stream*, void* self) { static_cast<PulseOutput*>(self)->CountUnderrun(); }
+
+// The server has played out everything it held. While the drain was under
+// way more may have been written: then the buffer ran empty with more to
+// come, which is a gap; otherwise this is the end of what was queued.
+void PulseOutput::OnDrained(pa_stream*, int success, void* self) {
+    auto* out = static_cast<PulseOutput*>(self);
+    // Answered: nothing to cancel any more.
+    pa_operation_unref(out->drain_);
+    out->drain_ = nullptr;
+    if (!success || out->lost_) {
+        return;
+    }
+    if (out->ending_) {
+        out->ran_dry_ = true;
+        if (!out->update_pending_) {
+            out->RequestTimingUpdate();  // the last done notifications are due
+        }
+    } else if (!out->underflow_counted_) {
+        // Unless the server already reported this run-dry as an underflow.
+        out->CountUnderrun();
+    }
+}
+
+void PulseOutput::CountUnderrun() {
+    ++underruns_;
+    device_underruns_.fetch_add(1, std::memory_order_relaxed);
+}
+
+void PulseOutput::ForgetDrain() {
+    if (drain_) {
+        pa_operation_cancel(drain_);
+        pa_operation_unref(drain_);
+        drain_ = nullptr;
+    }
+}
+
+// With every queued header fully written and nothing after it: start a
+// stream that still waits to prebuffer (or it would never start), and ask
+// the server to play out what it holds. Without the drain PipeWire plays
+// silence in place of a last stretch shorter than its cycle, and the last
+// done notification never comes. A drain does not stop the stream: a header
+// written while it is under way plays on as usual.
+void PulseOutput::EndOfQueue() {
+    if (!triggered_) {
+        Release(pa_stream_trigger(stream_, nullptr, nullptr));
+        triggered_ = true;
+    }
+    if (ending_) {
+        return;
+    }
+    ending_ = true;
+    // The server keeps one drain at a time: one still under way ends when
+    // the buffer runs empty, which serves this end as well.
+    if (!drain_) {
+        drain_ = pa_stream_drain(stream_, OnDrained, this);
+        underflow_counted_ = false;
+    }
 }
 
 // Loop thread (or owner thread holding the lock): hands the server up to
@@ -324,11 +469,8 @@ void PulseOutput::Fill(std::size_t bytes) {
     if (wrote) {
         triggered_ = false;
     }
-    // With nothing more to write, a stream still waiting to prebuffer would
-    // never start, and the headers never come back: start it now.
-    if (unwritten_ == queue_.size() && !queue_.empty() && !triggered_) {
-        Release(pa_stream_trigger(stream_, nullptr, nullptr));
-        triggered_ = true;
+    if (unwritten_ == queue_.size() && !queue_.empty()) {
+        EndOfQueue();
     }
     if (finished && !timer_armed_ && !update_pending_) {
         RequestTimingUpdate();
@@ -419,6 +561,11 @@ void PulseOutput::Lose() {
     ReturnAll();
     Post(MM_WOM_CLOSE);
     lost_ = true;
+    if (underruns_ > 0) {
+        // So that a user who heard a click can see why.
+        std::fprintf(stderr, "Quorvex: the sound server ran out of sound %" PRIu64 " time%s during this playback\n",
+                     underruns_, underruns_ == 1 ? "" : "s");
+    }
 }
 
 void PulseOutput::Post(QEvent::Type type, WAVEHDR* header) {
@@ -427,13 +574,18 @@ void PulseOutput::Post(QEvent::Type type, WAVEHDR* header) {
 
 // With the lock held: lets go of the stream, the timer and the connection.
 void PulseOutput::Disconnect() {
-    if (timer_) {
-        pa_threaded_mainloop_get_api(loop_)->time_free(timer_);
-        timer_ = nullptr;
+    for (pa_time_event** event : {&timer_, &deadline_}) {
+        if (*event) {
+            pa_threaded_mainloop_get_api(loop_)->time_free(*event);
+            *event = nullptr;
+        }
     }
+    ForgetDrain();
     if (stream_) {
         pa_stream_set_state_callback(stream_, nullptr, nullptr);
         pa_stream_set_write_callback(stream_, nullptr, nullptr);
+        pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
+        pa_stream_set_overflow_callback(stream_, nullptr, nullptr);
         pa_stream_disconnect(stream_);
         pa_stream_unref(stream_);
         stream_ = nullptr;
@@ -481,7 +633,7 @@ MMRESULT PulseWaveDevice::waveOutOpen(HWAVEOUT* handle, unsigned device, const W
     if (!WaveFormatSupported(format)) {
         return WAVERR_BADFORMAT;
     }
-    auto output = std::make_unique<PulseOutput>(last_handle_ + 1, target);
+    auto output = std::make_unique<PulseOutput>(last_handle_ + 1, target, underruns_);
     const MMRESULT result = output->Open(stream_name_, format);
     if (result != MMSYSERR_NOERROR) {
         return result;
@@ -540,6 +692,11 @@ MMRESULT PulseWaveDevice::waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR* heade
 std::uint64_t PulseWaveDevice::BytesWritten(HWAVEOUT handle) {
     PulseOutput* output = Find(handle);
     return output ? output->BytesWritten() : 0;
+}
+
+std::uint64_t PulseWaveDevice::Underruns(HWAVEOUT handle) {
+    PulseOutput* output = Find(handle);
+    return output ? output->Underruns() : 0;
 }
 
 }  // namespace quorvex

@@ -1,10 +1,16 @@
 #include "tests/output/pulse_server.h"
 
+#include <QDir>
 #include <QFile>
 #include <QThread>
 #include <algorithm>
 #include <csignal>
+#include <fcntl.h>
 #include <cstdlib>
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
 
 namespace quorvex::testing_support {
 
@@ -27,57 +33,189 @@ bool Succeeds(const QString& program, const QStringList& arguments) {
     return process.waitForFinished(5000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
+bool Alive(long pid) {
+    // A child that ended is a zombie until reaped: reap it first.
+    int status = 0;
+    if (::waitpid(static_cast<pid_t>(pid), &status, WNOHANG) == pid) return false;
+    return ::kill(static_cast<pid_t>(pid), 0) == 0;
+}
+
+// Starts `argv` as a child with its output in `log`; its pid, or 0.
+long Spawn(const std::vector<std::string>& argv, const QString& log) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const QByteArray path = log.toLocal8Bit();
+    posix_spawn_file_actions_addopen(&actions, 1, path.constData(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    const int error = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return error == 0 ? pid : 0;
+}
+
+// TERM, wait up to 5 s, then KILL; reaps a child.
+void Stop(long pid) {
+    if (pid <= 0) return;
+    ::kill(static_cast<pid_t>(pid), SIGCONT);  // a frozen process cannot end
+    ::kill(static_cast<pid_t>(pid), SIGTERM);
+    if (!Poll([pid] { return !Alive(pid); }, 5000)) {
+        ::kill(static_cast<pid_t>(pid), SIGKILL);
+        Poll([pid] { return !Alive(pid); }, 2000);
+    }
+}
+
+// The graph runs at 44.1 kHz, so a 44.1 kHz stream reaches the sink
+// unconverted, and the null sink is part of the configuration: one loaded
+// through pactl would belong to pipewire-pulse and vanish with it. The graph's
+// cycle is left to follow what the streams ask for.
+constexpr char kPipeWireConfig[] = R"(context.properties = {
+    default.clock.rate          = 44100
+    default.clock.allowed-rates = [ 44100 ]
+}
+context.objects = [
+    { factory = adapter
+      args = { factory.name = support.null-audio-sink  node.name = "null"
+               media.class = "Audio/Sink"  audio.rate = 44100  audio.channels = 2
+               audio.position = [ FL FR ]  object.linger = true } }
+]
+)";
+
 }  // namespace
 
-PrivatePulseServer::PrivatePulseServer() : dir_(QDir::tempPath() + "/pa-test.XXXXXX") {
-    if (!dir_.isValid()) {
+ServerKind ServerKindFromEnvironment() {
+    return qgetenv("QUORVEX_SOUND_SERVER") == "pipewire" ? ServerKind::pipewire : ServerKind::pulseaudio;
+}
+
+const char* ServerKindName(ServerKind kind) { return kind == ServerKind::pipewire ? "pipewire" : "pulseaudio"; }
+
+PrivatePulseServer::PrivatePulseServer(ServerKind kind) : kind_(kind), run_(QDir::tempPath() + "/pa-test.XXXXXX") {
+    if (!run_.isValid()) {
         error_ = "no temporary directory";
         return;
     }
+    QFile::setPermissions(run_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     // Clients of this process (the device under test, pactl, parec) find
     // the server through the runtime directory.
-    qputenv("XDG_RUNTIME_DIR", dir_.path().toLocal8Bit());
+    qputenv("XDG_RUNTIME_DIR", run_.path().toLocal8Bit());
     qunsetenv("PULSE_SERVER");
+    const bool started = kind_ == ServerKind::pipewire ? StartPipeWire() : StartPulseAudio();
+    if (!started) {
+        StopAll();
+        return;
+    }
+    if (!Poll([] { return Succeeds("pactl", {"info"}); }, 10000) || !WaitForSink() ||
+        !Succeeds("pactl", {"set-default-sink", "null"})) {
+        error_ = std::string(ServerKindName(kind_)) + ": the server does not answer";
+        StopAll();
+    }
+}
+
+bool PrivatePulseServer::StartPulseAudio() {
     QProcess daemon;
     daemon.setProcessChannelMode(QProcess::MergedChannels);
     daemon.start("pulseaudio",
                  {"--daemonize=yes", "--system=false", "--exit-idle-time=-1", "--disallow-exit", "-n",
                   "--load=module-null-sink sink_name=null norewinds=1 rate=44100 channels=2 format=s16le",
-                  "--load=module-native-protocol-unix", "--log-target=file:" + dir_.path() + "/pulse.log"});
+                  "--load=module-native-protocol-unix", "--log-target=file:" + run_.path() + "/pulse.log"});
     if (!daemon.waitForFinished(10000) || daemon.exitCode() != 0) {
         error_ = "pulseaudio did not start: " + daemon.readAll().toStdString();
-        return;
+        return false;
     }
-    QFile pid_file(dir_.path() + "/pulse/pid");
+    QFile pid_file(run_.path() + "/pulse/pid");
     if (!pid_file.open(QIODevice::ReadOnly)) {
         error_ = "no pid file";
-        return;
+        return false;
     }
-    pid_ = pid_file.readAll().trimmed().toLong();
-    if (!Poll([] { return Succeeds("pactl", {"info"}); }, 5000) ||
-        !Succeeds("pactl", {"set-default-sink", "null"})) {
-        error_ = "the server does not answer";
-        Kill();
-    }
+    protocol_pid_ = pid_file.readAll().trimmed().toLong();
+    return protocol_pid_ > 0;
 }
 
-PrivatePulseServer::~PrivatePulseServer() {
+bool PrivatePulseServer::StartPipeWire() {
+    // Settings and state in fresh folders too, or WirePlumber writes under
+    // the home folder.
+    const QString run = run_.path();
+    qputenv("XDG_CONFIG_HOME", (run + "/cfg").toLocal8Bit());
+    qputenv("XDG_STATE_HOME", (run + "/state").toLocal8Bit());
+    QDir().mkpath(run + "/cfg/pipewire/pipewire.conf.d");
+    QDir().mkpath(run + "/state");
+    QFile config(run + "/cfg/pipewire/pipewire.conf.d/10-test.conf");
+    if (!config.open(QIODevice::WriteOnly) || config.write(kPipeWireConfig) < 0) {
+        error_ = "cannot write the PipeWire configuration";
+        return false;
+    }
+    config.close();
+
+    const std::string bus = (run + "/bus").toStdString();
+    const long dbus = Spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=unix:path=" + bus},
+                            run + "/dbus.log");
+    if (dbus <= 0) {
+        error_ = "dbus-daemon did not start";
+        return false;
+    }
+    helpers_.push_back(dbus);
+    qputenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + bus).c_str());
+    if (!Poll([&bus] { return QFile::exists(QString::fromStdString(bus)); }, 5000)) {
+        error_ = "no session bus";
+        return false;
+    }
+    const long pipewire = Spawn({"pipewire"}, run + "/pw.log");
+    if (pipewire <= 0 || !Poll([&run] { return QFile::exists(run + "/pipewire-0"); }, 5000)) {
+        error_ = "pipewire did not start";
+        if (pipewire > 0) helpers_.push_back(pipewire);
+        return false;
+    }
+    helpers_.push_back(pipewire);
+    const long wireplumber = Spawn({"wireplumber"}, run + "/wp.log");
+    if (wireplumber > 0) helpers_.push_back(wireplumber);
+    protocol_pid_ = Spawn({"pipewire-pulse"}, run + "/pp.log");
+    if (wireplumber <= 0 || protocol_pid_ <= 0) {
+        error_ = "wireplumber or pipewire-pulse did not start";
+        return false;
+    }
+    return true;
+}
+
+// WirePlumber makes the sink known to clients a moment after the server
+// answers.
+bool PrivatePulseServer::WaitForSink() {
+    return Poll(
+        [this] {
+            const std::string sinks = Pactl({"list", "short", "sinks"});
+            return sinks.find("\tnull\t") != std::string::npos || sinks.rfind("null\t", 0) == 0;
+        },
+        10000);
+}
+
+void PrivatePulseServer::StopAll() {
     if (recorder_.state() != QProcess::NotRunning) {
         recorder_.kill();
         recorder_.waitForFinished(3000);
     }
-    if (pid_ > 0) {
-        ::kill(static_cast<pid_t>(pid_), SIGTERM);
-        Poll([this] { return ::kill(static_cast<pid_t>(pid_), 0) != 0; }, 5000);
+    Stop(protocol_pid_);
+    protocol_pid_ = 0;
+    for (auto it = helpers_.rbegin(); it != helpers_.rend(); ++it) Stop(*it);
+    helpers_.clear();
+}
+
+PrivatePulseServer::~PrivatePulseServer() { StopAll(); }
+
+void PrivatePulseServer::Kill() {
+    if (protocol_pid_ > 0) {
+        ::kill(static_cast<pid_t>(protocol_pid_), SIGKILL);
+        Poll([this] { return !Alive(protocol_pid_); }, 5000);
+        protocol_pid_ = 0;
     }
 }
 
-void PrivatePulseServer::Kill() {
-    if (pid_ > 0) {
-        ::kill(static_cast<pid_t>(pid_), SIGKILL);
-        Poll([this] { return ::kill(static_cast<pid_t>(pid_), 0) != 0; }, 5000);
-        pid_ = 0;
-    }
+void PrivatePulseServer::Freeze() {
+    if (protocol_pid_ > 0) ::kill(static_cast<pid_t>(protocol_pid_), SIGSTOP);
+}
+
+void PrivatePulseServer::Thaw() {
+    if (protocol_pid_ > 0) ::kill(static_cast<pid_t>(protocol_pid_), SIGCONT);
 }
 
 std::string PrivatePulseServer::Pactl(const QStringList& arguments) {
@@ -88,8 +226,11 @@ std::string PrivatePulseServer::Pactl(const QStringList& arguments) {
 }
 
 bool PrivatePulseServer::StartRecording() {
-    const QString file = dir_.path() + "/out.raw";
-    recorder_.start("parec", {"--latency-msec=20", "-d", "null.monitor", "--format=s16le", "--rate=44100",
+    const QString file = run_.path() + "/out.raw";
+    QFile::remove(file);
+    // A recorder asking for little latency would set the sink's latency (and
+    // PipeWire's cycle) below what the stream under test asks for.
+    recorder_.start("parec", {"--latency-msec=100", "-d", "null.monitor", "--format=s16le", "--rate=44100",
                               "--channels=2", file});
     if (!recorder_.waitForStarted(5000)) return false;
     // An idle null sink renders ahead: play only once samples flow, or the
@@ -102,7 +243,7 @@ std::vector<std::int16_t> PrivatePulseServer::StopRecording() {
     WaitUntil([] { return false; }, 300);
     recorder_.terminate();
     recorder_.waitForFinished(5000);
-    QFile file(dir_.path() + "/out.raw");
+    QFile file(run_.path() + "/out.raw");
     if (!file.open(QIODevice::ReadOnly)) return {};
     const QByteArray bytes = file.readAll();
     std::vector<std::int16_t> samples(static_cast<std::size_t>(bytes.size()) / sizeof(std::int16_t));

@@ -1,7 +1,13 @@
 #pragma once
 // A private sound server for tests: its own runtime directory, a null sink
-// whose monitor gives back exactly the samples played, started and stopped
-// by pid. Recording goes through parec into a file.
+// named "null" at 44.1 kHz whose monitor gives back exactly the samples
+// played, started and stopped by pid. Recording goes through parec into a
+// file.
+//
+// Two kinds speak the same client protocol: PulseAudio itself, and PipeWire
+// with WirePlumber and pipewire-pulse (as most current desktops run it). The
+// kind comes from QUORVEX_SOUND_SERVER ("pulseaudio", the default, or
+// "pipewire"), so that the same tests run against both.
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -10,24 +16,34 @@
 #include <QTimer>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace quorvex::testing_support {
 
+enum class ServerKind { pulseaudio, pipewire };
+
+// The kind QUORVEX_SOUND_SERVER asks for.
+ServerKind ServerKindFromEnvironment();
+const char* ServerKindName(ServerKind kind);
+
 class PrivatePulseServer {
 public:
     // Starts the server and points this process's clients at it. ok() says
     // whether it came up.
-    PrivatePulseServer();
+    explicit PrivatePulseServer(ServerKind kind = ServerKindFromEnvironment());
     // Stops the server (and a running recording) by pid.
     ~PrivatePulseServer();
     PrivatePulseServer(const PrivatePulseServer&) = delete;
     PrivatePulseServer& operator=(const PrivatePulseServer&) = delete;
 
-    bool ok() const { return pid_ > 0; }
+    ServerKind kind() const { return kind_; }
+    bool ok() const { return protocol_pid_ > 0; }
     // Why the start failed, for the test's message.
     const std::string& error() const { return error_; }
+    // The runtime directory, where scratch files may go too.
+    QString dir() const { return run_.path(); }
 
     // Starts recording the null sink's monitor (s16le, 2 channels, 44100 Hz)
     // and returns once samples flow.
@@ -38,12 +54,23 @@ public:
     // What `pactl <arguments>` prints, talking to this server.
     std::string Pactl(const QStringList& arguments);
 
-    // Ends the server at once, as a crash would.
+    // Ends the process that serves clients at once, as a crash would.
     void Kill();
+    // Stops it (SIGSTOP) so that its socket still accepts connections but
+    // nothing answers, and lets it go on (SIGCONT).
+    void Freeze();
+    void Thaw();
 
 private:
-    QTemporaryDir dir_;
-    long pid_ = 0;
+    bool StartPulseAudio();
+    bool StartPipeWire();
+    bool WaitForSink();
+    void StopAll();
+
+    ServerKind kind_;
+    QTemporaryDir run_;
+    long protocol_pid_ = 0;  // the process clients talk to
+    std::vector<long> helpers_;  // PipeWire's daemons and the bus, started in this order
     std::string error_;
     QProcess recorder_;
 };

@@ -1,0 +1,214 @@
+// Plays through the program's real device layer and Playback into a private
+// server's null sink, records its monitor and compares the recording with
+// the engine's render: the gapless soak and the Stop-to-silence measurement.
+//
+//   output_soak [--server pulseaudio|pipewire] [--runs N] [--chunks C] [--load W]
+//       plays the slow sweep with markers N times (default 10), C chunks of
+//       it (default 180: the whole 45 s sweep, which ends by itself), and
+//       prints "N/N exact, underruns U, inserted frames F". W busy workers
+//       (default 0) load the machine meanwhile.
+//   output_soak --stops N [--server ...]
+//       stops a fixed tone N times (default 10) and prints the time from each
+//       Stop to the last non-silent frame in the recording: median and max.
+//   --graph prints what pw-top shows during the first run (PipeWire only).
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "output/pulse_wave_device.h"
+#include "tests/output/playback_rig.h"
+#include "tests/output/pulse_recording.h"
+#include "tests/output/pulse_server.h"
+
+namespace quorvex {
+namespace {
+
+using testing_support::PlaybackRig;
+using testing_support::PrivatePulseServer;
+using testing_support::WaitUntil;
+
+constexpr int kChunkFrames = 11025;
+
+// Notes when each done notification reached Playback, before its handler.
+class DoneClock : public QObject {
+public:
+    DoneClock() { clock.start(); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == MM_WOM_DONE) done_at_ms.push_back(clock.nsecsElapsed() / 1e6);
+        return false;
+    }
+    QElapsedTimer clock;
+    std::vector<double> done_at_ms;
+};
+
+// pw-top only draws on a terminal: give it one, then keep its last screen.
+void StartGraph(QProcess& top) {
+    top.setProcessChannelMode(QProcess::MergedChannels);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TERM", "xterm");
+    env.insert("COLUMNS", "120");
+    env.insert("LINES", "20");
+    top.setProcessEnvironment(env);
+    top.start("script", {"-qec", "stty cols 120 rows 20; timeout 3 pw-top", "/dev/null"});
+}
+
+void ShowGraph(QProcess& top) {
+    top.waitForFinished(8000);
+    QString screen = QString::fromLocal8Bit(top.readAllStandardOutput());
+    screen.remove(QRegularExpression("\\x1b\\[[0-9;?]*[A-Za-z]|\\x1b[()][A-Za-z0-9]|\\x1b[=>]|\\r"));
+    const qsizetype last = screen.lastIndexOf("S   ID");
+    std::printf("%s\n", qPrintable(last >= 0 ? screen.mid(last, 1200) : screen.right(1200)));
+}
+
+int Soak(PrivatePulseServer& server, int runs, int chunks, int workers, bool graph) {
+    int exact = 0;
+    std::uint64_t underruns = 0;
+    std::size_t inserted = 0;
+    for (int run = 1; run <= runs; ++run) {
+        if (!server.StartRecording()) {
+            std::fprintf(stderr, "the recording did not start\n");
+            return 2;
+        }
+        testing_support::BackgroundLoad load(server.dir(), workers);
+        PulseWaveDevice device;
+        PlaybackRig rig(device);
+        DoneClock done;
+        rig.playback.installEventFilter(&done);
+        rig.gen.speed = speeds::slow;
+        rig.view.marker_checked = true;
+        rig.playback.btnStartClick();
+        QProcess top;
+        if (graph && run == 1) {
+            WaitUntil([] { return false; }, 1000);
+            StartGraph(top);
+        }
+        const bool whole = chunks >= 180;
+        if (graph && run == 1) {
+            WaitUntil([&] { return top.state() == QProcess::NotRunning; }, 8000);
+            ShowGraph(top);
+        }
+        WaitUntil([&] { return rig.gen.closed || (!whole && rig.gen.buffers_played >= chunks); }, 60000);
+        const double idle_after_ms = rig.gen.closed && !done.done_at_ms.empty()
+                                         ? done.clock.nsecsElapsed() / 1e6 - done.done_at_ms.back()
+                                         : -1;
+        const int played = rig.gen.buffers_played;
+        rig.playback.StopOutput();
+        load.Stop();
+        const std::vector<std::int16_t> recording = server.StopRecording();
+        const auto check = testing_support::CompareWithRender(recording, testing_support::EngineRender(rig.gen, chunks));
+        exact += check.exact() ? 1 : 0;
+        underruns += device.TotalUnderruns();
+        inserted += check.inserted;
+        std::printf("run %d: %s, %d chunks played, inserted %zu frames in %zu gaps, %zu differing, %zu missing, "
+                    "underruns %llu",
+                    run, check.exact() ? "exact" : "NOT exact", played, check.inserted, check.gaps, check.differing,
+                    check.missing, static_cast<unsigned long long>(device.TotalUnderruns()));
+        if (whole) std::printf(", idle %.0f ms after the last done notification", idle_after_ms);
+        std::printf("\n");
+        std::fflush(stdout);
+    }
+    std::printf("%d/%d exact, underruns %llu, inserted frames %zu\n", exact, runs,
+                static_cast<unsigned long long>(underruns), inserted);
+    return exact == runs && underruns == 0 ? 0 : 1;
+}
+
+// Each Stop comes a random 0 to 240 ms after a done notification. The frame
+// that notification returned ends a known chunk, so the recording positions
+// the Stop: the done notification comes only once its chunk was played, so
+// the figure errs towards longer.
+int Stops(PrivatePulseServer& server, int stops) {
+    std::mt19937 random(12345);
+    std::vector<double> delays;
+    for (int k = 0; k < stops; ++k) {
+        if (!server.StartRecording()) return 2;
+        PulseWaveDevice device;
+        PlaybackRig rig(device);
+        DoneClock done;
+        rig.playback.installEventFilter(&done);
+        rig.gen.speed = speeds::no_sweep;
+        rig.view.lower = "440";
+        rig.playback.btnStartClick();
+        const int chunk = 3 + k % 3;
+        WaitUntil([&] { return rig.gen.buffers_played >= chunk; }, 5000);
+        const double wait_ms = std::uniform_int_distribution<int>(0, 240)(random);
+        WaitUntil([&] { return done.clock.nsecsElapsed() / 1e6 >= done.done_at_ms.at(chunk - 1) + wait_ms; }, 1000);
+        const double stop_ms = done.clock.nsecsElapsed() / 1e6;
+        rig.playback.StopOutput();
+        const std::vector<std::int16_t> recording = server.StopRecording();
+
+        const std::vector<std::int16_t> render = testing_support::EngineRender(rig.gen, chunk + 2);
+        const std::vector<std::int16_t> opening(render.begin(), render.begin() + 4096);
+        const std::ptrdiff_t at = testing_support::Find(recording, opening);
+        if (at < 0) {
+            std::fprintf(stderr, "stop %d: the tone is not in the recording\n", k + 1);
+            return 1;
+        }
+        const std::size_t chunk_end = static_cast<std::size_t>(at) / 2 + static_cast<std::size_t>(chunk) * kChunkFrames;
+        std::size_t last = chunk_end;
+        for (std::size_t f = chunk_end; f < recording.size() / 2; ++f) {
+            if (recording[2 * f] != 0 || recording[2 * f + 1] != 0) last = f + 1;
+        }
+        const double sound_after_ms = 1000.0 * static_cast<double>(last - chunk_end) / 44100.0;
+        const double delay = sound_after_ms - (stop_ms - done.done_at_ms.at(chunk - 1));
+        delays.push_back(delay);
+        std::printf("stop %d: %.1f ms from Stop to the last non-silent frame\n", k + 1, delay);
+    }
+    std::sort(delays.begin(), delays.end());
+    const double median = delays.size() % 2 ? delays[delays.size() / 2]
+                                            : (delays[delays.size() / 2 - 1] + delays[delays.size() / 2]) / 2;
+    std::printf("Stop to silence over %d stops: median %.1f ms, max %.1f ms (goal: median <= 100 ms)\n", stops, median,
+                delays.back());
+    return median <= 100 ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace quorvex
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    using namespace quorvex;
+    testing_support::ServerKind kind = testing_support::ServerKindFromEnvironment();
+    int runs = 10, chunks = 180, workers = 0, stops = 0;
+    bool graph = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto next = [&] { return i + 1 < argc ? std::string(argv[++i]) : std::string(); };
+        if (arg == "--server") {
+            const std::string name = next();
+            if (name != "pulseaudio" && name != "pipewire") {
+                std::fprintf(stderr, "--server: pulseaudio or pipewire\n");
+                return 2;
+            }
+            kind = name == "pipewire" ? testing_support::ServerKind::pipewire : testing_support::ServerKind::pulseaudio;
+        } else if (arg == "--runs") {
+            runs = std::atoi(next().c_str());
+        } else if (arg == "--chunks") {
+            chunks = std::clamp(std::atoi(next().c_str()), 1, 180);
+        } else if (arg == "--load") {
+            workers = std::atoi(next().c_str());
+        } else if (arg == "--stops") {
+            stops = std::atoi(next().c_str());
+        } else if (arg == "--graph") {
+            graph = true;
+        } else {
+            std::fprintf(stderr, "usage: %s [--server pulseaudio|pipewire] [--runs N] [--chunks C] [--load W] "
+                                 "[--stops N] [--graph]\n", argv[0]);
+            return 2;
+        }
+    }
+    testing_support::PrivatePulseServer server(kind);
+    if (!server.ok()) {
+        std::fprintf(stderr, "%s\n", server.error().c_str());
+        return 2;
+    }
+    std::printf("server: %s\n", testing_support::ServerKindName(kind));
+    return stops > 0 ? Stops(server, stops) : Soak(server, runs, chunks, workers, graph);
+}
