@@ -40,6 +40,8 @@ constexpr pa_usec_t kTargetLatency = 500 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t kRefillStep = 200 * PA_USEC_PER_MSEC;
 // A stream starts (and after running dry starts again) once it holds this
 // much: small, so sound begins as soon as the first frames are in.
+// The sink's share of kTargetLatency, as the server computes it.
+constexpr pa_usec_t kSinkShare = (kTargetLatency - 2 * kRefillStep) / 2;
 constexpr pa_usec_t kPrebuffer = 10 * PA_USEC_PER_MSEC;
 // An open gives up when the server has accepted the connection but not
 // answered within this time (a server that is stopped or hanging).
@@ -146,6 +148,8 @@ private:
     bool ending_ = false;
     bool ran_dry_ = false;              // played out while ending_
     bool underflow_counted_ = false;    // since the drain was asked for
+    bool seek_on_read_ = false;         // the next write goes to the read index
+    std::int64_t seek_base_ = -1;       // written_ before that write, until resynced
     std::int64_t flushed_at_ = -1;      // write index after the last reset
     std::uint64_t underruns_ = 0;       // of this stream
     std::deque<Entry> queue_;
@@ -246,8 +250,11 @@ MMRESULT PulseOutput::Write(WAVEHDR* header) {
     ending_ = false;
     if (ran_dry_) {
         // The stream played out everything and only now gets more: there
-        // was a gap in the sound.
+        // was a gap in the sound. PipeWire's server has played a whole
+        // last cycle, silence after our end, so its read index stands past
+        // our write index: what is written next goes where it reads now.
         ran_dry_ = false;
+        seek_on_read_ = true;
         CountUnderrun();
     }
     Fill(pa_stream_writable_size(stream_));
@@ -264,6 +271,8 @@ void PulseOutput::Reset() {
     ForgetDrain();
     ending_ = false;
     ran_dry_ = false;
+    seek_on_read_ = false;
+    seek_base_ = -1;
     ReturnAll();
     // The flush moves the server's write index; learn where it is before
     // writing again, so that later done notifications are timed right.
@@ -335,8 +344,17 @@ void PulseOutput::OnResynced(pa_stream* stream, int success, void* self) {
         Release(pa_stream_update_timing_info(stream, OnResynced, self));
         return;
     }
+    if (out->seek_base_ >= 0) {
+        // What was written by the seek ends where the server put it.
+        const std::int64_t moved = info->write_index - out->written_;
+        for (Entry& entry : out->queue_) {
+            if (entry.written && entry.end > out->seek_base_) entry.end += moved;
+        }
+        out->seek_base_ = -1;
+    } else {
+        out->flushed_at_ = info->write_index;
+    }
     out->written_ = info->write_index;
-    out->flushed_at_ = info->write_index;
     out->last_read_ = -1;
     out->syncing_ = false;
     out->Fill(pa_stream_writable_size(stream));
@@ -444,9 +462,15 @@ void PulseOutput::Fill(std::size_t bytes) {
         }
         const std::size_t length = entry.header->dwBufferLength - entry.header->dwBufferLength % frame;
         const std::size_t n = std::min(bytes, length - offset_);
+        const bool seek = n > 0 && seek_on_read_;
         if (n > 0) {
-            if (pa_stream_write(stream_, entry.header->lpData + offset_, n, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+            if (pa_stream_write(stream_, entry.header->lpData + offset_, n, nullptr, 0,
+                                seek ? PA_SEEK_RELATIVE_ON_READ : PA_SEEK_RELATIVE) < 0) {
                 return;  // the stream is failing; its state callback returns the headers
+            }
+            if (seek) {
+                seek_on_read_ = false;
+                seek_base_ = written_;
             }
             offset_ += n;
             written_ += static_cast<std::int64_t>(n);
@@ -464,6 +488,14 @@ void PulseOutput::Fill(std::size_t bytes) {
                 ++unwritten_;
                 finished = true;
             }
+        }
+        if (seek) {
+            // Where that write went is learnt before anything else is
+            // written; the resync writes on.
+            syncing_ = true;
+            Release(pa_stream_update_timing_info(stream_, OnResynced, this));
+            triggered_ = false;
+            return;
         }
     }
     if (wrote) {
@@ -496,7 +528,10 @@ void PulseOutput::CheckPlayed() {
     // While the stream stalls (it ran dry), its read index stands still but
     // the sink goes on playing what it already took.
     const pa_usec_t stalled_for = now - read_seen_at_;
-    const pa_usec_t sink = info->sink_usec;
+    // pipewire-pulse reports no sink latency at all, yet a frame it took
+    // plays only in a later cycle of the graph: count on the cycle the
+    // stream asked for then.
+    const pa_usec_t sink = info->sink_usec > 0 ? info->sink_usec : kSinkShare;
     pa_usec_t next = 0;
     while (!queue_.empty() && queue_.front().written) {
         const Entry& entry = queue_.front();
@@ -516,7 +551,7 @@ void PulseOutput::CheckPlayed() {
         --unwritten_;
         MarkDone(*header);
         Post(MM_WOM_DONE, header);
-    }
+        }
     if (next > 0) {
         ArmTimer(next);
     }

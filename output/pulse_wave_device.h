@@ -51,8 +51,9 @@ public:
     MMRESULT waveOutClose(HWAVEOUT handle) override;
     MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR* header) override;
 
-    // Bytes of the open stream handed to the server so far; 0 for a handle
-    // that is not open. Owner thread.
+    // The open stream's write index: bytes handed to the server so far,
+    // plus any stretch the server played as silence after running dry; 0
+    // for a handle that is not open. Owner thread.
     std::uint64_t BytesWritten(HWAVEOUT handle);
 
     // Underruns of the open stream so far; 0 for a handle that is not open.

@@ -20,7 +20,7 @@ TEST(StreamUnderLoad, FifteenSecondsOfASlowSweepAreRecordedExactly) {
     PrivatePulseServer server;
     ASSERT_TRUE(server.ok()) << server.error();
     ASSERT_TRUE(server.StartRecording());
-    testing_support::BackgroundLoad load(server.dir(), qEnvironmentVariableIntValue("LOADW") ? qEnvironmentVariableIntValue("LOADW") - 1 : 3);
+    testing_support::BackgroundLoad load(server.dir(), 3);
 
     PulseWaveDevice device;
     PlaybackRig rig(device);
