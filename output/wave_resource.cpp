@@ -62,11 +62,15 @@ std::optional<WaveData> ReadWave(std::span<const std::byte> file) {
     if (file.size() < 12 || !IdIs(file, 0, "RIFF") || !IdIs(file, 8, "WAVE")) return std::nullopt;
     std::optional<WAVEFORMATEX> format;
     std::size_t at = 12;
+    // Every read below stays inside `file`: a chunk header needs 8 bytes
+    // left, a body no more than what follows it, and the pad byte after an
+    // odd-sized body may be missing at the very end.
     while (file.size() - at >= 8) {
         const std::size_t size = Read(file, at + 4, 4);
         const std::size_t body = at + 8;
         if (size > file.size() - body) return std::nullopt;
-        if (IdIs(file, at, "fmt ") && size >= 16) {
+        if (IdIs(file, at, "fmt ")) {
+            if (size < 16) return std::nullopt;
             WAVEFORMATEX f;
             f.wFormatTag = static_cast<std::uint16_t>(Read(file, body, 2));
             f.nChannels = static_cast<std::uint16_t>(Read(file, body + 2, 2));
@@ -76,10 +80,14 @@ std::optional<WaveData> ReadWave(std::span<const std::byte> file) {
             f.wBitsPerSample = static_cast<std::uint16_t>(Read(file, body + 14, 2));
             if (f.wFormatTag != WAVE_FORMAT_PCM) return std::nullopt;
             format = f;
-        } else if (IdIs(file, at, "data") && format) {
+        } else if (IdIs(file, at, "data")) {
+            // Sound before its format, or no sound at all, is no wave to play.
+            if (!format || size == 0) return std::nullopt;
             return WaveData{*format, file.subspan(body, size)};
         }
-        at = body + size + (size & 1);  // chunks are padded to even length
+        const std::size_t next = size + (size & 1);  // chunks are padded to even length
+        if (next >= file.size() - body) break;       // the last chunk, its pad byte perhaps missing
+        at = body + next;
     }
     return std::nullopt;
 }

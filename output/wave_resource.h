@@ -22,7 +22,9 @@ struct WaveData {
 };
 
 // The format and sample bytes of a RIFF/WAVE PCM file, or nullopt when the
-// bytes are not one (chunks are bounds-checked against the span). Any thread.
+// bytes are not one: not RIFF/WAVE, a chunk running past the end, no "fmt "
+// chunk (or one too short, or not PCM) before the "data" chunk, no "data"
+// chunk, or one of size 0. Never reads outside `file`. Any thread.
 std::optional<WaveData> ReadWave(std::span<const std::byte> file);
 
 }  // namespace quorvex

@@ -81,21 +81,56 @@ std::vector<std::byte> Bytes(std::string_view text) {
     return bytes;
 }
 
-TEST(WaveResource, ReadWaveRefusesWhatIsNotAWholePcmWaveFile) {
-    const std::string fmt = std::string("fmt \x10\0\0\0\x01\0\x01\0\x44\xAC\0\0\x88\x58\x01\0\x02\0\x10\0", 24);
-    const std::string good = std::string("RIFF\0\0\0\0WAVE", 12) + fmt + std::string("data\x04\0\0\0\x01\x02\x03\x04", 12);
-    ASSERT_TRUE(ReadWave(Bytes(good)));
-    EXPECT_EQ(ReadWave(Bytes(good))->samples.size(), 4u);
+std::string Chunk(std::string_view id, std::string_view body, std::uint32_t size) {
+    std::string chunk(id);
+    for (int i = 0; i < 4; ++i) chunk += static_cast<char>((size >> (8 * i)) & 0xFF);
+    return chunk + std::string(body);
+}
+std::string Chunk(std::string_view id, std::string_view body) {
+    return Chunk(id, body, static_cast<std::uint32_t>(body.size()));
+}
 
-    const std::string cases[] = {
-        "",
-        std::string("RIFX") + good.substr(4),
-        good.substr(0, good.size() - 1),  // data chunk longer than the file
-        std::string("RIFF\0\0\0\0WAVE", 12) + std::string("data\x04\0\0\0\x01\x02\x03\x04", 12),  // no format
-        good.substr(0, 20) + std::string("\x03\0", 2) + good.substr(22),                        // not PCM
+// Every row is read from a buffer of exactly its size, so that a read past
+// the end shows under AddressSanitizer.
+TEST(WaveResource, ReadWaveReadsOnlyInsideTheFileAndRefusesWhatIsNotAPcmWave) {
+    const std::string pcm = std::string("\x01\0\x01\0\x44\xAC\0\0\x88\x58\x01\0\x02\0\x10\0", 16);
+    const std::string riff = std::string("RIFF\0\0\0\0WAVE", 12);
+    const std::string fmt = Chunk("fmt ", pcm);
+    const std::string data = Chunk("data", "\x01\x02\x03\x04");
+    struct Row {
+        const char* why;
+        std::string bytes;
+        std::size_t samples;  // bytes of sound found; 0: refused
     };
-    for (const std::string& bytes : cases) {
-        EXPECT_FALSE(ReadWave(Bytes(bytes))) << bytes.size() << " bytes";
+    const Row rows[] = {
+        {"a whole file", riff + fmt + data, 4},
+        {"an odd-sized chunk is followed by its pad byte", riff + fmt + Chunk("LIST", "abc") + "x" + data, 4},
+        {"an odd-sized sound chunk may end the file without its pad", riff + fmt + Chunk("data", "\x01\x02\x03"), 3},
+        {"an odd-sized last chunk without its pad and no sound", riff + fmt + Chunk("LIST", "abc"), 0},
+        {"nothing at all", "", 0},
+        {"only the RIFF header", riff, 0},
+        {"not RIFF", "RIFX" + riff.substr(4) + fmt + data, 0},
+        {"the sound chunk runs past the end", (riff + fmt + data).substr(0, 12 + 24 + 11), 0},
+        {"a chunk size far past the end", riff + fmt + Chunk("LIST", "abcd", 0xFFFFFFF0u) + data, 0},
+        {"a chunk header cut short", riff + fmt + "LIS", 0},
+        {"no format chunk", riff + data, 0},
+        {"the sound before its format", riff + data + fmt, 0},
+        {"a format chunk too short", riff + Chunk("fmt ", pcm.substr(0, 14)) + data, 0},
+        {"not PCM", riff + Chunk("fmt ", "\x03" + pcm.substr(1)) + data, 0},
+        {"no sound chunk", riff + fmt, 0},
+        {"a sound chunk of size 0", riff + fmt + Chunk("data", ""), 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.why);
+        const std::vector<std::byte> bytes = Bytes(row.bytes);
+        const std::optional<WaveData> wave = ReadWave(bytes);
+        if (row.samples == 0) {
+            EXPECT_FALSE(wave);
+        } else {
+            ASSERT_TRUE(wave);
+            EXPECT_EQ(wave->samples.size(), row.samples);
+            EXPECT_EQ(wave->format.nSamplesPerSec, 44100u);
+        }
     }
 }
 
