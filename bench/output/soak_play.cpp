@@ -107,10 +107,10 @@ int Soak(PrivatePulseServer& server, int runs, int chunks, int workers, bool gra
         exact += check.exact() ? 1 : 0;
         underruns += device.TotalUnderruns();
         inserted += check.inserted;
-        std::printf("run %d: %s, %d chunks played, inserted %zu frames in %zu gaps, %zu differing, %zu missing, "
-                    "underruns %llu",
+        std::printf("run %d: %s, %d chunks played, inserted %zu frames in %zu gaps, %zu differing, %zu dropped, "
+                    "%zu missing, underruns %llu",
                     run, check.exact() ? "exact" : "NOT exact", played, check.inserted, check.gaps, check.differing,
-                    check.missing, static_cast<unsigned long long>(device.TotalUnderruns()));
+                    check.dropped, check.missing, static_cast<unsigned long long>(device.TotalUnderruns()));
         if (whole) std::printf(", idle %.0f ms after the last done notification", idle_after_ms);
         std::printf("\n");
         std::fflush(stdout);

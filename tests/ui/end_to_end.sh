@@ -5,17 +5,22 @@
 # is pressed, and the program must end with status 0. A screenshot of the
 # window is left in the artifacts folder.
 #
-# usage: end_to_end.sh QUORVEX SWEEP_CHECK ARTIFACT_DIR
+# SERVER is pulseaudio (the default) or pipewire: PipeWire with WirePlumber
+# and pipewire-pulse, its graph at 44.1 kHz, as most current desktops run it.
+#
+# usage: end_to_end.sh QUORVEX SWEEP_CHECK ARTIFACT_DIR [SERVER]
 set -euo pipefail
 
 program=$1
 sweep_check=$2
 artifacts=$3
+server=${4:-pulseaudio}
 mkdir -p "$artifacts"
 
 work=$(mktemp -d /tmp/quorvex-e2e.XXXXXX)
+chmod 0700 "$work"
 export XDG_RUNTIME_DIR=$work
-xvfb_pid="" pa_pid="" app_pid="" rec_pid=""
+xvfb_pid="" pa_pid="" app_pid="" rec_pid="" pw_pids=()
 
 # shellcheck source=tests/ui/x_session.sh
 source "$(dirname "$0")/x_session.sh"
@@ -23,6 +28,7 @@ cleanup() {
     [ -n "$rec_pid" ] && kill -INT "$rec_pid" 2>/dev/null
     stop_pid "$app_pid"
     stop_pid "$pa_pid"
+    for ((i = ${#pw_pids[@]} - 1; i >= 0; i--)); do stop_pid "${pw_pids[i]}"; done
     stop_pid "$xvfb_pid"
     rm -rf "$work"
 }
@@ -34,15 +40,53 @@ fail() { echo "FAIL: $*" >&2; [ -f "$work/app.log" ] && cat "$work/app.log" >&2;
 start_xvfb "$work/xvfb.log" || fail "Xvfb did not start"
 
 # --- Private sound server with a null sink -------------------------------------
-pulseaudio --daemonize=yes --system=false --exit-idle-time=-1 --disallow-exit -n \
-    --load="module-null-sink sink_name=null norewinds=1 rate=44100 channels=2 format=s16le" \
-    --load="module-native-protocol-unix" --log-target=file:"$work/pulse.log"
-pa_pid=$(cat "$work/pulse/pid")
+start_pipewire() {
+    # Settings and state in the work folder too, or WirePlumber writes under
+    # the home folder. The null sink lives in the configuration: one loaded
+    # through pactl would vanish with pipewire-pulse.
+    export XDG_CONFIG_HOME=$work/cfg XDG_STATE_HOME=$work/state
+    mkdir -p "$XDG_CONFIG_HOME/pipewire/pipewire.conf.d" "$XDG_STATE_HOME"
+    cat >"$XDG_CONFIG_HOME/pipewire/pipewire.conf.d/10-test.conf" <<'CONF'
+context.properties = {
+    default.clock.rate          = 44100
+    default.clock.allowed-rates = [ 44100 ]
+}
+context.objects = [
+    { factory = adapter
+      args = { factory.name = support.null-audio-sink  node.name = "null"
+               media.class = "Audio/Sink"  audio.rate = 44100  audio.channels = 2
+               audio.position = [ FL FR ]  object.linger = true } }
+]
+CONF
+    dbus-daemon --session --nofork --nopidfile --address="unix:path=$work/bus" >"$work/dbus.log" 2>&1 &
+    pw_pids+=($!)
+    export DBUS_SESSION_BUS_ADDRESS=unix:path=$work/bus
+    for _ in $(seq 100); do [ -S "$work/bus" ] && break; sleep 0.05; done
+    pipewire >"$work/pw.log" 2>&1 &
+    pw_pids+=($!)
+    for _ in $(seq 100); do [ -S "$work/pipewire-0" ] && break; sleep 0.05; done
+    wireplumber >"$work/wp.log" 2>&1 &
+    pw_pids+=($!)
+    pipewire-pulse >"$work/pp.log" 2>&1 &
+    pw_pids+=($!)
+}
+case $server in
+pulseaudio)
+    pulseaudio --daemonize=yes --system=false --exit-idle-time=-1 --disallow-exit -n \
+        --load="module-null-sink sink_name=null norewinds=1 rate=44100 channels=2 format=s16le" \
+        --load="module-native-protocol-unix" --log-target=file:"$work/pulse.log"
+    pa_pid=$(cat "$work/pulse/pid")
+    ;;
+pipewire) start_pipewire ;;
+*) fail "unknown server $server" ;;
+esac
 for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
-pactl set-default-sink null
+for _ in $(seq 100); do pactl list short sinks | awk '$2=="null"{f=1} END{exit !f}' && break; sleep 0.1; done
+pactl set-default-sink null || fail "no null sink on $server"
 
 record() {  # file: starts parec on the monitor and waits until samples flow
-    parec --latency-msec=20 -d null.monitor --format=s16le --rate=44100 --channels=2 "$1" &
+    # A recorder asking for little latency would set PipeWire's cycle.
+    parec --latency-msec=100 -d null.monitor --format=s16le --rate=44100 --channels=2 "$1" &
     rec_pid=$!
     for _ in $(seq 100); do [ -s "$1" ] && break; sleep 0.05; done
 }
@@ -77,9 +121,9 @@ sleep 4
 stop_recording
 "$sweep_check" fast "$work/fast.raw" || fail "the fast smooth sweep is not in the recording"
 
-xwd -silent -id "$window" -out "$artifacts/quorvex-window.xwd"
+xwd -silent -id "$window" -out "$artifacts/quorvex-window-$server.xwd"
 if command -v convert >/dev/null; then
-    convert "$artifacts/quorvex-window.xwd" "$artifacts/quorvex-window.png" 2>/dev/null || true
+    convert "$artifacts/quorvex-window-$server.xwd" "$artifacts/quorvex-window-$server.png" 2>/dev/null || true
 fi
 
 # Stop, select "Slow" and the markers (both are clicked where they stand in
@@ -102,4 +146,4 @@ kill -0 "$app_pid" 2>/dev/null && fail "the program did not end after Exit"
 wait "$app_pid" || status=$?
 app_pid=""
 [ "$status" -eq 0 ] || fail "exit status $status"
-echo "OK: end-to-end run passed; screenshot in $artifacts"
+echo "OK: end-to-end run on $server passed; screenshot in $artifacts"
