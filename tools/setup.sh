@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core fonts-dejavu-extra
   libpulse-dev pulseaudio pulseaudio-utils
+  pipewire pipewire-pulse wireplumber pipewire-bin dbus
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   sox xvfb xdotool x11-apps netpbm hyperfine
