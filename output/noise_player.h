@@ -24,8 +24,9 @@ public:
 
     // Starts playing the resource `name` (found without regard to case),
     // looped, replacing what this player played before. A missing or
-    // unreadable resource or a device that cannot play it changes nothing
-    // audible; returns whether playing started.
+    // unreadable resource or a device that cannot play it (a sound server
+    // that does not answer included: the open gives up within 2 s) changes
+    // nothing audible; returns whether playing started.
     bool PlayWaveResource(std::string_view name);
 
     // Stops playing; nothing happens when nothing plays.

@@ -85,8 +85,9 @@ public:
     // is 0 and the result is a multimedia code: WAVERR_BADFORMAT for a format
     // the device refuses, MMSYSERR_NODRIVER when there is no device at all,
     // MMSYSERR_ALLOCATED when it is busy, MMSYSERR_BADDEVICEID for another
-    // device number, MMSYSERR_ERROR for anything else. Never waits for a
-    // device to appear. Notifications may be posted to target until
+    // device number, kServerNoAnswer when a server took the connection but
+    // did not answer within the time limit (under 2 s; nothing stays open),
+    // MMSYSERR_ERROR for anything else. Never waits for a device to appear. Notifications may be posted to target until
     // waveOutClose returns, so target must live that long. Owner thread.
     virtual MMRESULT waveOutOpen(HWAVEOUT* handle, unsigned device, const WAVEFORMATEX& format,
                                  QObject* target) = 0;
