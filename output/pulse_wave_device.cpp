@@ -27,21 +27,20 @@ private:
     pa_threaded_mainloop* loop_;
 };
 
-// What the server holds of the stream, its own buffer and the sink's
-// together: enough that neither the loop's thread nor the server starves the
-// stream when the machine is busy for a moment (a parallel compile delays
-// either by well over 50 ms), yet no more than one 250 ms chunk, which is all
-// a playback has queued ahead of what plays. The server splits it: about
+// What the server may hold of the stream, its own buffer and the sink's
+// together: as much as a playback ever queues (two 250 ms chunks), so that
+// whatever has been written is on the server at once and a busy moment of
+// the loop's thread (a parallel compile delays it by a few hundred
+// milliseconds at times) cannot starve the stream. The server splits it:
 // (kTargetLatency - 2 * kRefillStep) / 2 = 50 ms in the sink, which is what
-// still sounds after a reset (the flush empties the rest), and the remainder
-// in the stream's buffer, refilled in steps of kRefillStep. On PipeWire the
-// sink's share sets the graph's cycle: about 50 ms, 2048 frames.
+// still sounds after a reset (the flush empties the rest), the remainder in
+// the stream's buffer, topped up in steps of kRefillStep. On PipeWire the
+// sink's share sets the graph's cycle: 50 ms, so 2048-frame cycles.
 constexpr pa_usec_t kTargetLatency = 500 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t kRefillStep = 200 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t kSinkShare = (kTargetLatency - 2 * kRefillStep) / 2;
 // A stream starts (and after running dry starts again) once it holds this
 // much: small, so sound begins as soon as the first frames are in.
-// The sink's share of kTargetLatency, as the server computes it.
-constexpr pa_usec_t kSinkShare = (kTargetLatency - 2 * kRefillStep) / 2;
 constexpr pa_usec_t kPrebuffer = 10 * PA_USEC_PER_MSEC;
 // An open gives up when the server has accepted the connection but not
 // answered within this time (a server that is stopped or hanging).
