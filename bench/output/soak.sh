@@ -24,8 +24,10 @@ work=$(mktemp -d /tmp/quorvex-soak.XXXXXX)
 compile_pid=""
 cleanup() {
     # The build runs in a process group of its own, ended by its id.
-    [ -n "$compile_pid" ] && kill -TERM -- -"$compile_pid" 2>/dev/null
-    [ -n "$compile_pid" ] && wait "$compile_pid" 2>/dev/null
+    if [ -n "$compile_pid" ]; then
+        kill -TERM -- -"$compile_pid" 2>/dev/null || true
+        wait "$compile_pid" 2>/dev/null || true
+    fi
     rm -rf "$work"
 }
 trap cleanup EXIT
