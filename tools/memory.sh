@@ -21,7 +21,7 @@ xvfb_pid="" pa_pid="" app_pid=""
 source "$root/tests/ui/x_session.sh"
 cleanup() {
     stop_pid "$app_pid"
-    stop_pid "$pa_pid"
+    stop_sound_server
     stop_pid "$xvfb_pid"
     rm -rf "$work"
 }
@@ -29,28 +29,9 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; [ -f "$work/app.log" ] && cat "$work/app.log" >&2; exit 1; }
 
 start_xvfb "$work/xvfb.log" || fail "Xvfb did not start"
-pulseaudio --daemonize=yes --system=false --exit-idle-time=-1 --disallow-exit -n \
-    --load="module-null-sink sink_name=null norewinds=1 rate=44100 channels=2 format=s16le" \
-    --load="module-native-protocol-unix" --log-target=file:"$work/pulse.log"
-pa_pid=$(cat "$work/pulse/pid")
-for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
-pactl set-default-sink null
+start_sound_server pulseaudio || fail "no sound server"
 
-QT_QPA_PLATFORM=xcb "$program" >"$work/app.log" 2>&1 &
-app_pid=$!
-window=""
-for _ in $(seq 200); do
-    window=$(xdotool search --onlyvisible --name "Q u o r v e x" 2>/dev/null | head -n1) && [ -n "$window" ] && break
-    kill -0 "$app_pid" 2>/dev/null || fail "the program ended at start-up"
-    sleep 0.05
-done
-[ -n "$window" ] || fail "no window appeared"
-eval "$(xdotool getwindowgeometry --shell "$window")"
-click() {  # x y in window coordinates
-    xdotool mousemove --sync $((X + $1)) $((Y + $2)) click 1
-    sleep 0.3
-}
-xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
+open_window "$program" || fail "the program ended at start-up or showed no window"
 
 rss_kib() { awk '/^VmRSS:/ {print $2}' "/proc/$app_pid/status"; }
 

@@ -20,7 +20,7 @@ xvfb_pid="" pa_pid="" app_pid=""
 source "$root/tests/ui/x_session.sh"
 cleanup() {
     stop_pid "$app_pid"
-    stop_pid "$pa_pid"
+    stop_sound_server
     stop_pid "$xvfb_pid"
     rm -rf "$work"
 }
@@ -28,12 +28,7 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; [ -f "$work/app.log" ] && cat "$work/app.log" >&2; exit 1; }
 
 start_xvfb "$work/xvfb.log" 1600x1200 || fail "Xvfb did not start"
-pulseaudio --daemonize=yes --system=false --exit-idle-time=-1 --disallow-exit -n \
-    --load="module-null-sink sink_name=null norewinds=1 rate=44100 channels=2 format=s16le" \
-    --load="module-native-protocol-unix" --log-target=file:"$work/pulse.log"
-pa_pid=$(cat "$work/pulse/pid")
-for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
-pactl set-default-sink null
+start_sound_server pulseaudio || fail "no sound server"
 
 shoot() {  # window file
     xwd -silent -id "$1" | xwdtopnm 2>/dev/null | pnmtopng >"$2"
@@ -41,21 +36,8 @@ shoot() {  # window file
 }
 
 for scale in 1 2; do
-    QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale "$program" >"$work/app.log" 2>&1 &
-    app_pid=$!
-    window=""
-    for _ in $(seq 200); do
-        window=$(xdotool search --onlyvisible --name "Q u o r v e x" 2>/dev/null | head -n1) && [ -n "$window" ] && break
-        kill -0 "$app_pid" 2>/dev/null || fail "the program ended at start-up"
-        sleep 0.05
-    done
-    [ -n "$window" ] || fail "no window appeared"
-    eval "$(xdotool getwindowgeometry --shell "$window")"  # X, Y of the client area
-    click() {  # x y in the window's own (unscaled) coordinates
-        xdotool mousemove --sync $((X + $1 * scale)) $((Y + $2 * scale)) click 1
-        sleep 0.3
-    }
-    xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
+    QT_SCALE_FACTOR=$scale open_window "$program" || fail "the program ended at start-up or showed no window"
+    click_scale=$scale
     # Within the first second the status text still shows the speed.
     sleep 0.5
     shoot "$window" "$out/window-startup@${scale}x.png"
@@ -64,7 +46,6 @@ for scale in 1 2; do
     # text shows the frequency and the marker text the last marker.
     click $((187 + 16)) $((72 + 73))     # grpSweepSpeed, item "Slow"
     click $((192 + 16)) $((272 + 28))    # grpOctaveMarkers, check box "Enabled"
-    click $((184 + 20)) $((328 + 22))    # gbChirpControl, check box "On"
     xdotool mousemove --sync $((X + 2)) $((Y + 2))
     xdotool key --window "$window" alt+s
     sleep 6

@@ -67,21 +67,9 @@ void Stop(long pid) {
     }
 }
 
-// The graph runs at 44.1 kHz, so a 44.1 kHz stream reaches the sink
-// unconverted, and the null sink is part of the configuration: one loaded
-// through pactl would belong to pipewire-pulse and vanish with it. The graph's
-// cycle is left to follow what the streams ask for.
-constexpr char kPipeWireConfig[] = R"(context.properties = {
-    default.clock.rate          = 44100
-    default.clock.allowed-rates = [ 44100 ]
-}
-context.objects = [
-    { factory = adapter
-      args = { factory.name = support.null-audio-sink  node.name = "null"
-               media.class = "Audio/Sink"  audio.rate = 44100  audio.channels = 2
-               audio.position = [ FL FR ]  object.linger = true } }
-]
-)";
+// The private PipeWire's configuration (a 44.1 kHz graph with a null sink),
+// shared with the shell scripts that start one.
+constexpr char kPipeWireConfig[] = QUORVEX_PIPEWIRE_CONF;
 
 }  // namespace
 
@@ -141,12 +129,10 @@ bool PrivatePulseServer::StartPipeWire() {
     qputenv("XDG_STATE_HOME", (run + "/state").toLocal8Bit());
     QDir().mkpath(run + "/cfg/pipewire/pipewire.conf.d");
     QDir().mkpath(run + "/state");
-    QFile config(run + "/cfg/pipewire/pipewire.conf.d/10-test.conf");
-    if (!config.open(QIODevice::WriteOnly) || config.write(kPipeWireConfig) < 0) {
-        error_ = "cannot write the PipeWire configuration";
+    if (!QFile::copy(kPipeWireConfig, run + "/cfg/pipewire/pipewire.conf.d/10-test.conf")) {
+        error_ = "cannot copy the PipeWire configuration";
         return false;
     }
-    config.close();
 
     const std::string bus = (run + "/bus").toStdString();
     const long dbus = Spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=unix:path=" + bus},
