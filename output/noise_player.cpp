@@ -13,13 +13,15 @@ NoisePlayer::NoisePlayer(WaveOutDevice& device, QObject* parent) : QObject(paren
 NoisePlayer::~NoisePlayer() { Stop(); }
 
 bool NoisePlayer::PlayWaveResource(std::string_view name) {
+    last_open_result_ = MMSYSERR_NOERROR;
     const std::optional<WaveData> wave = ReadWave(FindWaveResource(name));
     if (!wave || wave->samples.empty()) {
         return false;
     }
     Stop();
     HWAVEOUT handle = 0;
-    if (device_.waveOutOpen(&handle, kDefaultWaveDevice, wave->format, this) != MMSYSERR_NOERROR) {
+    last_open_result_ = device_.waveOutOpen(&handle, kDefaultWaveDevice, wave->format, this);
+    if (last_open_result_ != MMSYSERR_NOERROR) {
         return false;
     }
     handle_ = handle;

@@ -29,6 +29,12 @@ public:
     // nothing audible; returns whether playing started.
     bool PlayWaveResource(std::string_view name);
 
+    // The device's answer to the last open that PlayWaveResource tried:
+    // MMSYSERR_NOERROR, or why the device could not play (kServerNoAnswer
+    // for a sound server that did not answer). Stays MMSYSERR_NOERROR when
+    // the resource itself was missing, since no device was asked.
+    MMRESULT last_open_result() const { return last_open_result_; }
+
     // Stops playing; nothing happens when nothing plays.
     void Stop();
 
@@ -43,6 +49,7 @@ private:
     std::unique_ptr<WaveOutDevice> own_device_;
     WaveOutDevice& device_;
     HWAVEOUT handle_ = 0;
+    MMRESULT last_open_result_ = MMSYSERR_NOERROR;
     WAVEHDR header_{};
 };
 

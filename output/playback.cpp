@@ -8,7 +8,6 @@
 #include <utility>
 
 #include "engine/ranges.h"
-#include "output/mm_err_msg.h"
 #include "output/start_texts.h"
 
 namespace quorvex {
@@ -44,11 +43,8 @@ bool Playing(PlaybackState state) {
 }
 
 std::string OpenFailureText(MMRESULT result) {
-    if (result == kServerNoAnswer) {
-        return "Error opening waveform audio.\rThe sound server did not answer.";
-    }
     if (result == WAVERR_BADFORMAT) return BadFormatText();
-    return "Error opening waveform audio.\r" + std::string(ErrorText(static_cast<std::uint16_t>(result & 0xFFFF)));
+    return "Error opening waveform audio.\r" + OpenFailureReason(result);
 }
 
 }  // namespace

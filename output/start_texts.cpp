@@ -3,6 +3,7 @@
 #include <QLocale>
 
 #include "engine/generator.h"
+#include "output/mm_err_msg.h"
 
 namespace quorvex {
 
@@ -21,5 +22,12 @@ std::string MissingMemoryText(const GeneratorState& gen) {
     if (tables) return "Cannot start: the sine tables could not be allocated.";
     return {};
 }
+
+std::string OpenFailureReason(MMRESULT result) {
+    if (result == kServerNoAnswer) return "The sound server did not answer.";
+    return std::string(ErrorText(static_cast<std::uint16_t>(result & 0xFFFF)));
+}
+
+std::string NoiseFailureText(MMRESULT result) { return "White noise could not start.\r" + OpenFailureReason(result); }
 
 }  // namespace quorvex

@@ -1,10 +1,13 @@
 #pragma once
 // Texts of the warnings shown when output cannot start: a sound card that
-// refuses the format, and memory that could not be obtained.
+// refuses the format, memory that could not be obtained, and white noise
+// that the device could not play.
 //
 // Thread note: user-interface thread (they read the default locale).
 
 #include <string>
+
+#include "output/wave_device.h"
 
 namespace quorvex {
 
@@ -19,5 +22,13 @@ std::string BadFormatText();
 // Names what `gen` lacks: the sound buffers, the sine tables or both.
 // Empty when nothing is missing.
 std::string MissingMemoryText(const GeneratorState& gen);
+
+// Why the device could not open, as the second line of a warning: "The
+// sound server did not answer." for kServerNoAnswer, otherwise the text of
+// the result code's low 16 bits (ErrorText).
+std::string OpenFailureReason(MMRESULT result);
+
+// "White noise could not start.\r" followed by OpenFailureReason.
+std::string NoiseFailureText(MMRESULT result);
 
 }  // namespace quorvex

@@ -11,6 +11,7 @@
 #include "controls/kv_num_spin.h"
 #include "engine/ranges.h"
 #include "output/noise_player.h"
+#include "output/start_texts.h"
 #include "output/playback.h"
 #include "ui/number_format.h"
 #include "ui/uquorvex.h"
@@ -246,7 +247,13 @@ void TfToneGenerator::btnAddWhiteNoiseClick() {
         btnAddWhiteNoise->setText(QStringLiteral("White Noise OFF"));
         gen_.WhiteRunning = false;
     } else {
-        noise_->PlayWaveResource("WhiteNoise");
+        // A device that cannot play (no sound server, or one that does not
+        // answer) is said, and the button keeps naming the state there is.
+        // A missing resource still switches silently.
+        if (!noise_->PlayWaveResource("WhiteNoise") && noise_->last_open_result() != MMSYSERR_NOERROR) {
+            ShowWarning(NoiseFailureText(noise_->last_open_result()));
+            return;
+        }
         btnAddWhiteNoise->setText(QStringLiteral("White Noise ON"));
         gen_.WhiteRunning = true;
     }

@@ -901,6 +901,32 @@ TEST_F(WindowTest, WhiteNoiseButtonNamesTheStateItsClickProduced) {
     EXPECT_TRUE(messages.empty());
 }
 
+// A device that cannot play the noise is said once and changes nothing: the
+// caption keeps naming the state there is, and the next click tries again.
+TEST_F(WindowTest, WhiteNoiseThatCannotStartIsSaidAndChangesNothing) {
+    const std::pair<MMRESULT, const char*> failures[] = {
+        {kServerNoAnswer, "White noise could not start.\rThe sound server did not answer."},
+        {MMSYSERR_NODRIVER, "White noise could not start.\rno device driver present"},
+    };
+    for (const auto& [code, text] : failures) {
+        SCOPED_TRACE(text);
+        messages.clear();
+        noise_device.FailOpens(code);
+        w.btnAddWhiteNoise->click();
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].second, text);
+        EXPECT_EQ(Text(w.btnAddWhiteNoise), " Add White Noise");
+        EXPECT_FALSE(gen.WhiteRunning);
+        EXPECT_FALSE(noise_device.is_open());
+    }
+    noise_device.FailOpens(MMSYSERR_NOERROR);
+    messages.clear();
+    w.btnAddWhiteNoise->click();
+    EXPECT_EQ(Text(w.btnAddWhiteNoise), "White Noise ON");
+    EXPECT_TRUE(gen.WhiteRunning);
+    EXPECT_TRUE(messages.empty());
+}
+
 // --- Requests that arrive while output stops ------------------------------------------
 
 // Alt+S does not click Start at once: Qt delivers the shortcut's click from a
