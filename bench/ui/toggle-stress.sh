@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Rapid Start/Stop toggling on the real window, under Xvfb against a private
-# PulseAudio server with a null sink: thousands of Alt+S and Enter presses,
+# sound server with a null sink: thousands of Alt+S and Enter presses,
 # a Sweep Speed click after every third toggle (cycling through the five
 # speeds) and now and then a click on the left level bar. Every PROBE_EVERY
 # toggles the window must show that it still takes user input; at the end
@@ -19,13 +19,15 @@
 #
 # Not a CI test: it takes minutes.
 #
-# usage: toggle-stress.sh [QUORVEX] [TOGGLES]   (defaults: build/bin/quorvex, 3000)
+# usage: toggle-stress.sh [QUORVEX] [TOGGLES] [SERVER]
+#        (defaults: build/bin/quorvex, 3000, pulseaudio; or pipewire)
 # environment: PROBE_EVERY (30), HANG_LIMIT seconds (5), SEED (random),
 #              STRESS_DEBUG (non-empty: print each probe's timing)
 set -uo pipefail
 
 program=${1:-build/bin/quorvex}
 toggles=${2:-3000}
+server=${3:-pulseaudio}
 probe_every=${PROBE_EVERY:-30}
 hang_limit=${HANG_LIMIT:-5}
 RANDOM=${SEED:-$$}
@@ -33,7 +35,7 @@ RANDOM=${SEED:-$$}
 python=/usr/bin/python3
 [ -x "$python" ] || python=python3
 [ -x "$program" ] || { echo "no program at $program" >&2; exit 1; }
-for tool in Xvfb xdotool xwd pulseaudio pactl python3; do
+for tool in Xvfb xdotool xwd pactl "$python"; do
     command -v "$tool" >/dev/null || { echo "missing tool: $tool" >&2; exit 1; }
 done
 
@@ -41,12 +43,12 @@ work=$(mktemp -d /tmp/quorvex-stress.XXXXXX)
 chmod 0700 "$work"
 export XDG_RUNTIME_DIR=$work
 keep=""  # set to a folder on failure: the logs and stacks are copied there
-xvfb_pid="" pa_pid="" app_pid=""
+xvfb_pid="" pa_pid="" app_pid="" pw_pids=()
 # shellcheck source=tests/ui/x_session.sh
 source "$(dirname "$0")/../../tests/ui/x_session.sh"
 cleanup() {
     stop_pid "$app_pid"
-    stop_pid "$pa_pid"
+    stop_sound_server
     stop_pid "$xvfb_pid"
     if [ -n "$keep" ]; then
         cp -r "$work"/*.log "$work"/*.txt "$keep"/ 2>/dev/null
@@ -73,26 +75,11 @@ fail() {
 
 # --- X server and sound server ------------------------------------------------
 start_xvfb "$work/xvfb.log" || fail "Xvfb did not start"
-pulseaudio --daemonize=yes --system=false --exit-idle-time=-1 --disallow-exit -n \
-    --load="module-null-sink sink_name=null norewinds=1 rate=44100 channels=2 format=s16le" \
-    --load="module-native-protocol-unix" --log-target=file:"$work/pulse.log" || fail "pulseaudio did not start"
-pa_pid=$(cat "$work/pulse/pid")
-for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
-pactl set-default-sink null || fail "no null sink"
+start_sound_server "$server" || fail "no null sink on $server"
 
 # --- The program ------------------------------------------------------------------
-QT_QPA_PLATFORM=xcb "$program" >"$work/app.log" 2>&1 &
-app_pid=$!
-window=""
-for _ in $(seq 200); do
-    window=$(xdotool search --onlyvisible --name "Q u o r v e x" 2>/dev/null | head -n1) && [ -n "$window" ] && break
-    kill -0 "$app_pid" 2>/dev/null || fail "the program ended at start-up"
-    sleep 0.05
-done
-[ -n "$window" ] || fail "no window appeared"
+open_window "$program" || fail "the program ended at start-up or showed no window"
 sleep 0.5
-eval "$(xdotool getwindowgeometry --shell "$window")"  # X, Y of the client area
-xdotool windowfocus --sync "$window" 2>/dev/null || true
 
 # Window coordinates of the fixed layout (scale 1, client area 443x388).
 # The radio buttons of grpSweepSpeed, top to bottom: Fast (smooth),
