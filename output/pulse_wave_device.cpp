@@ -550,7 +550,7 @@ void PulseOutput::CheckPlayed() {
         --unwritten_;
         MarkDone(*header);
         Post(MM_WOM_DONE, header);
-        }
+    }
     if (next > 0) {
         ArmTimer(next);
     }
