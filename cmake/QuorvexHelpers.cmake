@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Build settings shared by every target of the project.
 
 # Warnings are reported everywhere and are errors where asked for: the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package: `cpack -G DEB` in the build folder writes
 # quorvex_<version>_<arch>.deb from what `cmake --install` puts in place. Its
 # dependencies are read from the programs' own library needs.

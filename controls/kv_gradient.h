@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TKvGradient: a control that fills its rectangle with a two-colour gradient
 // in one of fourteen styles, its settings kept in TKvGradSettings.

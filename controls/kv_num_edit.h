@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TKvNumEdit: a one-line field that holds one number, typed in one of four
 // notations with an optional scale letter, committed with Enter or by

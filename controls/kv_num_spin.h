@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TKvNumSpin: the numeric edit with a spin button at its right edge; the
 // arrows step the number and repeat while held. Typed text stops short of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The application-wide repeat service behind held spin buttons. One
 // background thread wakes every 16 ms and hands each wake-up over to the UI

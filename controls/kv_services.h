@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the controls take from their surroundings: the beep, the report of an
 // error to the user and the millisecond tick count. Each can be replaced, so

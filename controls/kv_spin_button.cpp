@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "controls/kv_spin_button.h"
 
 #include "controls/kv_services.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Auto-repeat arrow buttons: TKvTimerSpeedBtn clicks itself again and again
 // while held, after a start delay; TKvSpinButton stacks an up and a down one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Text side of the numeric edit: notations, prefixes, scale and exponent
 // letters, the character scan, conversion, limits, the derived forms of a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Creation of the generator state: defaults, format and memory.
 
 #include <new>

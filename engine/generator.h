@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The tone generator's state and its synthesis: sine tables, the
 // phase-accumulator oscillator, fast sweeps and the chunk-by-chunk production

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pure arithmetic shared by the engine, playback and the window.
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The frequency limits of an output: the four ranges the window offers, with
 // their captions and limits, and how the limits typed into the two edits are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sine tables and the phase-accumulator oscillator.
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fast sweeps rendered in one pass, streamed output planned at the start and
 // produced chunk by chunk, and the first hand-over of a start.
 

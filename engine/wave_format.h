@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The sound device's records: the output format and the header that hands
 // one buffer to the device. Field names follow the platform's published

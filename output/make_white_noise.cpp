@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the WhiteNoise wave resource: a RIFF/WAVE file, PCM mono 44100 Hz
 // 16-bit, 524288 independent samples spread evenly over the whole 16-bit
 // range. The seed is fixed, so every build embeds the same bytes.

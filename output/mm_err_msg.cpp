@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "output/mm_err_msg.h"
 
 #include <algorithm>

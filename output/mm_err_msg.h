@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Module mmErrMsg: short English texts for the multimedia result codes that
 // the wave output device returns. No state.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "output/noise_player.h"
 
 #include "output/pulse_wave_device.h"

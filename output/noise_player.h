@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Plays an embedded wave resource over its own output stream, looped without
 // a gap until stopped, mixed by the sound server with whatever else plays.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "output/playback.h"
 
 #include <QCoreApplication>
@@ -86,7 +87,10 @@ void Playback::Enter(PlaybackState next) {
         break;
     case PlaybackState::Looping:
     case PlaybackState::Streaming:
+        break;
     case PlaybackState::Draining:
+        // The last chunk is queued: only now may the device play out to the end.
+        device_.waveOutEndOfStream(gen_.hWave_out);
         break;
     case PlaybackState::Stopping:
     case PlaybackState::Closing:

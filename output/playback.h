@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Playback of the generator's sound through the wave output device: open,
 // first buffers, refill on each done notification, stop, close, restart, and

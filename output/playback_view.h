@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What playback needs of the main window: the controls it reads at a start
 // and the ones it changes while output runs. The window implements this; tests

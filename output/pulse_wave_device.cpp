@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "output/pulse_wave_device.h"
 
 #include <pulse/pulseaudio.h>
@@ -721,6 +722,11 @@ MMRESULT PulseWaveDevice::waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR* heade
     }
     header->dwFlags &= ~WHDR_PREPARED;
     return MMSYSERR_NOERROR;
+}
+
+// The stream still decides by itself when to play out what it holds.
+MMRESULT PulseWaveDevice::waveOutEndOfStream(HWAVEOUT handle) {
+    return Find(handle) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
 }
 
 std::uint64_t PulseWaveDevice::BytesWritten(HWAVEOUT handle) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The wave output device over the PulseAudio client library (any server that
 // speaks its protocol). Each open is a playback stream on its own connection
@@ -50,6 +51,7 @@ public:
     MMRESULT waveOutReset(HWAVEOUT handle) override;
     MMRESULT waveOutClose(HWAVEOUT handle) override;
     MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR* header) override;
+    MMRESULT waveOutEndOfStream(HWAVEOUT handle) override;
 
     // The open stream's write index: bytes handed to the server so far,
     // plus any stretch the server played as silence after running dry; 0

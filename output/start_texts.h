@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Texts of the warnings shown when output cannot start: a sound card that
 // refuses the format, memory that could not be obtained, and white noise

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "output/virtual_wave_device.h"
 
 #include <QCoreApplication>
@@ -23,6 +24,7 @@ MMRESULT VirtualWaveDevice::waveOutOpen(HWAVEOUT* handle, unsigned device, const
         return MMSYSERR_ALLOCATED;
     }
     open_handle_ = ++last_handle_;
+    ended_ = false;
     format_ = format;
     target_ = target;
     *handle = open_handle_;
@@ -51,6 +53,9 @@ MMRESULT VirtualWaveDevice::waveOutWrite(HWAVEOUT handle, WAVEHDR* header) {
     if ((header->dwFlags & WHDR_PREPARED) == 0) {
         return WAVERR_UNPREPARED;
     }
+    if (ended_) {
+        return MMSYSERR_INVALPARAM;
+    }
     MarkQueued(*header);
     if (queue_.empty()) {
         offset_ = 0;
@@ -64,7 +69,16 @@ MMRESULT VirtualWaveDevice::waveOutReset(HWAVEOUT handle) {
     if (!Accepts(handle, "reset")) {
         return MMSYSERR_INVALHANDLE;
     }
+    ended_ = false;
     ReturnAll();
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT VirtualWaveDevice::waveOutEndOfStream(HWAVEOUT handle) {
+    if (!Accepts(handle, "end")) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    ended_ = true;
     return MMSYSERR_NOERROR;
 }
 

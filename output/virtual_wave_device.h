@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A wave output device without sound, for tests: its clock moves only when a
 // test calls Advance, it records every sample it plays, and a test can make
@@ -25,6 +26,7 @@ public:
     MMRESULT waveOutReset(HWAVEOUT handle) override;
     MMRESULT waveOutClose(HWAVEOUT handle) override;
     MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR* header) override;
+    MMRESULT waveOutEndOfStream(HWAVEOUT handle) override;
 
     // Every later open fails with `code` until this is called with 0.
     void FailOpens(MMRESULT code) { open_failure_ = code; }
@@ -52,7 +54,7 @@ public:
     bool is_open() const { return open_handle_ != 0; }
     const WAVEFORMATEX& format() const { return format_; }
     // Names of the device calls made, in order ("open", "prepare", "write",
-    // "reset", "close", "unprepare"), with " (closed)" for calls on a handle
+    // "reset", "close", "unprepare", "end"), with " (closed)" for calls on a handle
     // that is not open.
     const std::vector<std::string>& calls() const { return calls_; }
 
@@ -76,6 +78,7 @@ private:
     std::uint32_t passes_left_ = 0;  // of the front header, this pass included
     std::vector<std::int16_t> played_;
     std::vector<std::string> calls_;
+    bool ended_ = false;  // end of stream asked for since the last open or reset
     bool hold_closes_ = false;
     std::vector<HeldClose> held_closes_;
 };

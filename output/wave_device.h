@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The wave output device: open a stream in a format, queue headers on it,
 // reset, close. Its progress comes back as notification events posted to the
@@ -109,6 +110,12 @@ public:
 
     // Clears the prepared mark. Owner thread.
     virtual MMRESULT waveOutUnprepareHeader(HWAVEOUT handle, WAVEHDR* header) = 0;
+
+    // Nothing more will be written on this stream: play what is queued to
+    // its end, so that the last header's MM_WOM_DONE comes once its last
+    // frame has been played. A write after it is refused with
+    // MMSYSERR_INVALPARAM; a reset cancels it. Owner thread.
+    virtual MMRESULT waveOutEndOfStream(HWAVEOUT handle) = 0;
 };
 
 }  // namespace quorvex

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Wave data compiled into the program, found by name, and the RIFF/WAVE
 // reading needed to play it.

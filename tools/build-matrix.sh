@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the libraries and programs (no tests, no benchmarks) from clean
 # folders in every build type with GCC and in Release with Clang, warnings as
 # errors: what distributions and users build must build without a warning.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs a built package on a fresh, minimal Debian 12 (a debootstrap
 # chroot), runs both programs' --version and removes the package again: what
 # `apt install ./quorvex_….deb` does for a user. Needs root, debootstrap and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Does the program's memory stay flat while it plays? Runs the real program
 # under Xvfb into a private sound server with a null sink, with the chirp on
 # and slow sweeps restarted as each one ends, and prints its resident memory

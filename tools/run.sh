@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Set-up, build, then start the program.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what building, running and testing need on a fresh Debian 12
 # machine. Safe to run again: packages already present are skipped.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Set-up; every build type with GCC and a Release build with Clang, without a
 # warning; then every test twice: in the normal build and in a second build
 # with AddressSanitizer and UndefinedBehaviorSanitizer. Warnings are errors

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Program start-up: the command line, the application title, the main
 // window, the event loop.
 //

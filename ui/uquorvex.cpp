@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's construction: controls, tab order, colours, the creation
 // handler, and its side of playback and of the keyboard.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main window: every control of the tone generator, the handlers that
 // turn the user's choices into generator settings, and the generator state

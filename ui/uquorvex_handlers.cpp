@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's handlers: levels and channels, range, mode and speed,
 // the manual frequency bars with lock and chirp, and the white-noise button.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Thin Qt widgets with the behaviour the main window's handlers rely on:
 // property writes that act only on a change, change handlers that run nested

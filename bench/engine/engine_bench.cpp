@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's costs: the oscillator in samples per second, one streamed
 // chunk, one fast-smooth pass and one sine-table build.
 

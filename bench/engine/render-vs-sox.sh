@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Times a whole 45 s slow sweep rendered by quorvex-render against the same
 # length of sweep synthesised by sox, both as whole processes, and prints the
 # median of each and their ratio.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Output benchmarks: opening the real device until the server takes the
 // first frame, the process's CPU while streamed output plays, and one
 // chunk's refill on the user-interface thread.
@@ -132,6 +133,7 @@ public:
     MMRESULT waveOutReset(HWAVEOUT) override { return MMSYSERR_NOERROR; }
     MMRESULT waveOutClose(HWAVEOUT) override { return MMSYSERR_NOERROR; }
     MMRESULT waveOutUnprepareHeader(HWAVEOUT, WAVEHDR*) override { return MMSYSERR_NOERROR; }
+    MMRESULT waveOutEndOfStream(HWAVEOUT) override { return MMSYSERR_NOERROR; }
 };
 
 // One done notification of streamed output: label, render and requeue of a

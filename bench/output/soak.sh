@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The gapless soak: the 45 s slow sweep with half-octave markers, played RUNS
 # times through the program's own device layer and Playback into a private
 # server's null sink while a clean two-job build of this project runs at the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Plays through the program's real device layer and Playback into a private
 // server's null sink, records its monitor and compares the recording with
 // the engine's render: the gapless soak and the Stop-to-silence measurement.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Start-up time of the whole program under Xvfb: from launch until the main
 # window is shown (mapped and viewable), over several runs; prints each run
 # and the median. Goal: median under 300 ms.

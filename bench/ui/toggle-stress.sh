@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Rapid Start/Stop toggling on the real window, under Xvfb against a private
 # sound server with a null sink: thousands of Alt+S and Enter presses,
 # a Sweep Speed click after every third toggle (cycling through the five

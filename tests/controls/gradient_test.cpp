@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The gradient: the main window's bands, every style at awkward sizes, and
 // the settings' change rules.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Widget tests need an application object for their whole run.
 #include <QApplication>
 

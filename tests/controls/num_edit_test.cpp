@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The numeric edit as the user drives it: typed texts committed with Enter,
 // Esc, arrow keys and steps, limits, focus, and the write rules.
 

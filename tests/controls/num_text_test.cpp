@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The text side of the numeric edit, without a widget.
 
 #include "controls/num_text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The repeat service: due-time rules on a clock of the test's own, and the
 // real thread handing its ticks over and shutting down.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Spin buttons and the numeric spin edit: geometry, arrows, glyphs, and the
 // repeat of a held button on the test's own clock.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Replaces the beep and the error report for one test, so that beeps are
 // counted and error texts collected instead of a dialog blocking the run.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A control panel and device sink in one, recording what the engine hands to
 // either, for the engine's tests.

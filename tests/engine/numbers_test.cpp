@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's pure arithmetic: levels, increments, bands, the limit parse,
 // the Hz text and the manual bars' mapping.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quorvex-render run as a process: its WAV output checked sample by sample
 // against expectations computed here, and its refusals.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sine tables, their builds on demand, and the oscillator.
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Creation defaults, PrepareSweep and QueueChunk: streamed output chunk by
 // chunk, markers, manual steps and the refusals.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One looping pass of a fast sweep.
 
 #include <algorithm>

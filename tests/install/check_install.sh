@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into a temporary prefix and checks that exactly the
 # listed files arrive, that the programs run from there and that the
 # manual pages and icons are what they claim to be.

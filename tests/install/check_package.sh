@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package from the build tree and checks its control
 # fields and its contents.
 # usage: check_package.sh BUILD_DIR EXPECTED_LIST VERSION

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Ends the test program when a scope runs longer than its limit, so that a
 // regression that hangs in a nested event loop fails the run instead of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Streamed output through the real device layer and Playback while other
 // work loads the machine: a whole slow sweep with markers (45 s), which must
 // be recorded as the engine renders it, frame for frame, with no underrun,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Notifications are posted Qt events, so every output test needs an
 // application object.
 #include <QCoreApplication>

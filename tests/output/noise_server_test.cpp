@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The noise player on a real sound server, together with tone output.
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A playback wired up as the main window wires it, with the window's
 // controls replaced by plain fields, for tests on any wave device.

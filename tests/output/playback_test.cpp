@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Playback on the virtual device: the playback states from open to close,
 // stopping, restarting, failed opens and the limits read from the edits.
 

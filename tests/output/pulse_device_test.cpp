@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device layer on a real sound server: a private server with a null
 // sink, whose monitor is recorded and searched for the samples played.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Comparing a recording of the null sink's monitor with what the engine
 // renders, for the tests and the soak benchmark: where the render starts in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tests/output/pulse_server.h"
 
 #include <QDir>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A private sound server for tests: its own runtime directory, a null sink
 // named "null" at 44.1 kHz whose monitor gives back exactly the samples

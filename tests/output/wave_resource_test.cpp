@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The embedded WhiteNoise resource and the wave reading behind the player.
 
 #include "output/wave_resource.h"

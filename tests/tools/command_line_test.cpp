@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command lines of quorvex and quorvex-render, run as processes: help
 // and version on standard output, refusals with status 2 and a clear
 // message, and the render written to standard output.

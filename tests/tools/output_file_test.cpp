@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where quorvex-render writes: each kind of target the user can name, the
 // refusals with the system's reason, and no temporary file left behind on
 // an error, a file-size limit or an ending signal.

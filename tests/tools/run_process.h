@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Runs a program as a separate process with its output captured, the way a
 // shell would start it, with a deadline so that a program that never ends

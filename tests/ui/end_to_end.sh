@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The real program under Xvfb against a private sound server with a null sink:
 # Enter starts the fast smooth sweep, which the recording of the sink's
 # monitor must show; then "Slow" with half-octave markers plays a while, Exit

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Checks a recording of the program's output (raw s16le stereo, 44100 Hz) for
 // the end-to-end test:
 //   sweep_check fast FILE  the fast smooth sweep at level 12: every pass is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Widget tests need one QApplication for the whole run; listing the tests
 // (CTest's discovery) runs without a display too.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by the end-to-end test, the start-up benchmark and the scripts that
 # run the real window: stopping a process by pid, a private Xvfb on a display
 # of its own, a private sound server, and the program's window.

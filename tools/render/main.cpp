@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quorvex-render: writes to a WAV file exactly the samples that the wave
 // device would be handed for one output, produced by the engine's own code.
 //

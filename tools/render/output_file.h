@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Where a command-line tool writes its output, opened the way cp opens a
 // destination:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary text to the numeric edit's checking and conversion, in
 // every notation and with several locale separators, and checks what must
 // hold whatever the text: bad positions lie inside the text, a converted

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the numeric text fuzz target with clang (libFuzzer, ASan, UBSan) and
 # runs it for 10 minutes (FUZZ_SECONDS to change). Not part of CI. A crash
 # leaves its input in build-fuzz/; such inputs go into the regression table
