@@ -94,11 +94,7 @@ TfToneGenerator::~TfToneGenerator() {
 // --- Controls ----------------------------------------------------------------
 
 void TfToneGenerator::CreateControls() {
-    // The narrow sans face at 10 px keeps every caption inside the fixed
-    // layout; sizes are device-independent, so HiDPI screens scale it.
-    QFont font(QStringLiteral("DejaVu Sans Condensed"));
-    font.setPixelSize(10);
-    setFont(font);
+    setFont(ui::CaptionFont());
     QPalette window_palette = palette();
     // Disabled controls keep the style's grey text.
     for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive}) {
