@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QFontInfo>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QProxyStyle>
@@ -298,6 +299,21 @@ QRect TrackBar::ThumbRect() const {
     QStyleOptionSlider option;
     initStyleOption(&option);
     return style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, this);
+}
+
+// A press on the groove pages towards the pointer, again and again from a
+// timer until the release. When another window took the release (a dialog
+// that opened meanwhile), no release comes: the paging ends here instead of
+// running on to the pointer by itself.
+void TrackBar::timerEvent(QTimerEvent* event) {
+    if (repeatAction() != SliderNoAction && !(QGuiApplication::mouseButtons() & Qt::LeftButton)) {
+        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(), QPointF(), Qt::LeftButton, Qt::NoButton,
+                            Qt::NoModifier);
+        QSlider::mouseReleaseEvent(&release);
+        setRepeatAction(SliderNoAction);
+        return;
+    }
+    QSlider::timerEvent(event);
 }
 
 void TrackBar::SetMin(int min) {

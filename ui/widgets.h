@@ -123,6 +123,9 @@ public:
     static constexpr int kThumbBottom = 14;
 
     Handler OnChange;
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
 };
 
 // A one-line edit whose change handler runs whenever its text changes,

@@ -925,34 +925,85 @@ TEST_F(WindowTest, MissingMemoryIsNamedWhenStartIsRefused) {
     }
 }
 
-// With a number the field cannot take, pressing Start moves the focus out of
-// the field, whose error dialog then runs while the mouse button is down and
-// takes its release. The click is lost, and Start must not stay pressed.
-TEST_F(WindowTest, StartIsNotLeftPressedByAnErrorDialogInItsFocusChange) {
-    for (const char* text : {"1e400", "1e2.5"}) {
-        SCOPED_TRACE(text);
-        ShowActive();
-        w.nsChirp->setFocus();
-        w.nsChirp->selectAll();
-        QTest::keyClicks(w.nsChirp, text);
-        const QPoint at = w.btnStart->mapTo(&w, w.btnStart->rect().center());
-        QStringList errors;
-        SetKvErrorReporter([&](QWidget*, const QString& error) {
-            errors << error;
-            QTest::mouseRelease(w.windowHandle(), Qt::LeftButton, {}, at);  // the user lets go meanwhile
-        });
-        QTest::mousePress(w.windowHandle(), Qt::LeftButton, {}, at);
-        SetKvErrorReporter({});
-        EXPECT_EQ(errors.size(), 1);
-        EXPECT_FALSE(w.btnStart->isDown());
-        EXPECT_FALSE(gen.sweep_running);
+// With a number the chirp field cannot take, a press on another control
+// moves the focus out of the field, whose error dialog then runs while the
+// mouse button is down and takes its release. The click is lost for every
+// kind of control: nothing toggles, nothing pages, nothing stays pressed.
+// The next click is an ordinary one.
+TEST_F(WindowTest, APressWhoseReleaseTheErrorDialogTookIsDropped) {
+    struct Control {
+        const char* name;
+        std::function<QWidget*(TfToneGenerator&)> widget;
+        QPoint at;  // in the widget; null: its centre
+        // Nothing happened: the control as before the press.
+        std::function<void(TfToneGenerator&)> expect_untouched;
+        // After an ordinary click: what it did; then undone.
+        std::function<void(TfToneGenerator&)> expect_clicked_and_undo;
+    };
+    const Control controls[] = {
+        {"radio item", [](TfToneGenerator& t) { return t.grpSweepSpeed->Button(2); }, QPoint(6, 6),
+         [](TfToneGenerator& t) {
+             EXPECT_EQ(t.grpSweepSpeed->ItemIndex(), 0);
+             EXPECT_FALSE(t.grpSweepSpeed->Button(2)->isDown());
+         },
+         [](TfToneGenerator& t) {
+             EXPECT_EQ(t.grpSweepSpeed->ItemIndex(), 2);
+             t.grpSweepSpeed->SetItemIndex(0);
+         }},
+        {"check box", [](TfToneGenerator& t) { return t.chkRight; }, QPoint(6, 8),
+         [](TfToneGenerator& t) {
+             EXPECT_TRUE(t.chkRight->Checked());
+             EXPECT_FALSE(t.chkRight->isDown());
+         },
+         [](TfToneGenerator& t) {
+             EXPECT_FALSE(t.chkRight->Checked());
+             QTest::keyClick(t.chkRight, Qt::Key_Space);
+         }},
+        {"level bar's groove", [](TfToneGenerator& t) { return t.tkbLeftLevel; }, QPoint(20, 4),
+         [](TfToneGenerator& t) {
+             EXPECT_EQ(t.tkbLeftLevel->Position(), 12);
+             EXPECT_FALSE(t.tkbLeftLevel->isSliderDown());
+         },
+         [](TfToneGenerator& t) {
+             EXPECT_EQ(t.tkbLeftLevel->Position(), 9);  // one page towards the pointer
+             t.tkbLeftLevel->SetPosition(12);
+         }},
+        {"Start", [](TfToneGenerator& t) { return t.btnStart; }, QPoint(),
+         [](TfToneGenerator& t) {
+             EXPECT_FALSE(t.gen().sweep_running);
+             EXPECT_FALSE(t.btnStart->isDown());
+         },
+         [](TfToneGenerator& t) {
+             EXPECT_TRUE(t.gen().sweep_running);
+             EXPECT_FALSE(t.btnStart->isDown());
+             t.btnStart->click();
+         }},
+    };
+    ShowActive();
+    for (const Control& c : controls) {
+        for (const char* text : {"1e", "1e400", "1e2.5", "EE"}) {
+            SCOPED_TRACE(testing::Message() << c.name << ", " << text);
+            QWidget* target = c.widget(w);
+            const QPoint at = target->mapTo(&w, c.at.isNull() ? target->rect().center() : c.at);
+            w.nsChirp->setFocus();
+            w.nsChirp->selectAll();
+            QTest::keyClicks(w.nsChirp, text);
+            QStringList errors;
+            SetKvErrorReporter([&](QWidget*, const QString& error) {
+                errors << error;
+                QTest::mouseRelease(w.windowHandle(), Qt::LeftButton, {}, at);  // the user lets go meanwhile
+            });
+            QTest::mousePress(w.windowHandle(), Qt::LeftButton, {}, at);
+            SetKvErrorReporter({});
+            EXPECT_EQ(errors.size(), 1);
+            c.expect_untouched(w);
 
-        // The next click is an ordinary one.
-        QTest::mouseClick(w.windowHandle(), Qt::LeftButton, {}, at);
-        EXPECT_TRUE(gen.sweep_running);
-        EXPECT_FALSE(w.btnStart->isDown());
-        w.btnStart->click();
-        w.nsChirp->SetValue(0);
+            QTest::mouseClick(w.windowHandle(), Qt::LeftButton, {}, at);
+            Deliver();
+            c.expect_clicked_and_undo(w);
+            w.nsChirp->SetValue(1);
+            w.nsChirp->SetValue(0);
+        }
     }
 }
 
