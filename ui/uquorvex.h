@@ -88,8 +88,8 @@ public:
     void edtF1Change();
     void edtF2Change();
 
-    void tkbLeftFrequencyChange() override;
-    void tkbRightFrequencyChange() override;
+    void tkbLeftFrequencyChange();
+    void tkbRightFrequencyChange();
     void cbLockFreqClick();
     void cbChirpClick();
     void timerChirpTimer();
@@ -98,8 +98,10 @@ public:
 
     void btnAddWhiteNoiseClick();
 
-    // --- ControlPanel (with the two bar handlers above) --------------------
+    // --- ControlPanel --------------------------------------------------------
     void SetLastMarkerText(const std::string& text) override;
+    // Runs the two bar handlers, left first, as a start of manual output does.
+    ChannelFrequencies ManualFrequencies() override;
     int LowPowerPosition() const override;
 
     // --- PlaybackView ------------------------------------------------------
