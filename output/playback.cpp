@@ -26,9 +26,6 @@ constexpr PlaybackControl kEnabledAfterMarkerBox[] = {
     PlaybackControl::chkLeft,       PlaybackControl::chkRight,
 };
 
-// Shown when the device closes by itself while it plays.
-constexpr const char* kConnectionLost = "Output stopped.\rThe sound server closed the connection.";
-
 bool Playing(PlaybackState state) {
     return state == PlaybackState::Opened || state == PlaybackState::Looping || state == PlaybackState::Streaming ||
            state == PlaybackState::Draining;
@@ -263,23 +260,21 @@ void Playback::Refill(WAVEHDR& header) {
 }
 
 void Playback::EndOfStream() {
-    Enter(PlaybackState::Stopping);
     if (device_.waveOutReset(gen_.hWave_out) == MMSYSERR_INVALHANDLE) {
-        // The device went away by itself, handing back what it held; its
-        // close notification is posted already and no longer ours.
-        Finish();
-        view_.ShowWarning(kConnectionLost);
+        // The device went away by itself, handing back what it held. Its
+        // close notification is on its way and ends the playback as any
+        // loss does, saying why.
         return;
     }
     CloseDevice();
 }
 
-void Playback::MMWomClose() {
+void Playback::MMWomClose(LossCause cause) {
     if (Playing(state_)) {
-        // Closed while it played, without our reset or close: the sound
-        // server went away.
+        // Closed while it played, without our reset or close: the device
+        // went away by itself.
         Finish();
-        view_.ShowWarning(kConnectionLost);
+        view_.ShowWarning(OutputLostText(cause));
     } else if (Ending(state_)) {
         Closed();
     }
@@ -365,7 +360,7 @@ void Playback::customEvent(QEvent* event) {
     } else if (type == MM_WOM_DONE) {
         MMWomDone(static_cast<WaveOutEvent*>(event)->header());
     } else if (type == MM_WOM_CLOSE) {
-        MMWomClose();
+        MMWomClose(static_cast<WaveOutEvent*>(event)->cause());
     } else {
         QObject::customEvent(event);
     }

@@ -500,6 +500,12 @@ struct Walk {
         rig.gen.speed = speed;
         playback.btnStartClick();
     }
+    // The device goes away by itself, as when the sound server does.
+    void Lose() {
+        device.LoseDevice();
+        lost = true;
+    }
+    bool lost = false;
     void Play(int chunks) {
         for (int k = 0; k < chunks; ++k) {
             device.Advance(kChunkFrames);
@@ -666,19 +672,26 @@ TEST(PlaybackStates, EveryRowOfTheTransitionTable) {
              w.Start(speeds::manual);
              w.rig.Deliver();
              return w.Direct([&w] {
-                 w.device.LoseDevice();
+                 w.Lose();
                  w.rig.Deliver();
              });
          }},
-        {S::Draining, "MM_WOM_DONE, every chunk back from a device gone by itself", S::Idle,
+        {S::Draining, "MM_WOM_DONE, every chunk back from a device gone by itself", S::Draining,
          [](Walk& w) {
              w.Start(speeds::slow);
              w.rig.Deliver();
              w.Play(179);
-             return w.Direct([&w] {
-                 w.device.LoseDevice();
-                 Walk::DeliverPosted();
-             });
+             w.Lose();
+             return w.Direct([&w] { QCoreApplication::sendPostedEvents(&w.playback, MM_WOM_DONE); });
+         }},
+        {S::Draining, "MM_WOM_CLOSE of a device gone by itself", S::Idle,
+         [](Walk& w) {
+             w.Start(speeds::slow);
+             w.rig.Deliver();
+             w.Play(179);
+             w.Lose();
+             QCoreApplication::sendPostedEvents(&w.playback, MM_WOM_DONE);
+             return w.Direct(Walk::DeliverPosted);
          }},
         // A start asked for while a close is on its way waits in the state,
         // is made by the close, and a second click cancels it.
@@ -735,7 +748,7 @@ TEST(PlaybackStates, EveryRowOfTheTransitionTable) {
          [&](Walk& w) {
              w.Start(speeds::manual);
              w.rig.Deliver();
-             w.device.LoseDevice();  // its done and close notifications are queued
+             w.Lose();  // its done and close notifications are queued
              return w.InStop(restart(w), 2, "close");
          }},
         // A close that never comes: after the time limit the device is dropped.
@@ -793,31 +806,36 @@ TEST(PlaybackStates, EveryRowOfTheTransitionTable) {
             EXPECT_EQ(w.rig.gen.all_written(), now == S::Draining);
         }
         // A device is open exactly while playback holds one it has not closed.
-        EXPECT_EQ(w.device.is_open(), IsPlaying(now) || now == S::Stopping || now == S::StoppingThenStart);
+        if (!w.lost) {
+            EXPECT_EQ(w.device.is_open(), IsPlaying(now) || now == S::Stopping || now == S::StoppingThenStart);
+        }
     }
 }
 
-// A loss is told once and leaves nothing behind: the next click starts
-// (a start left waiting would make it a cancel instead), and the lost
-// device's late notifications do not disturb the new playback.
-TEST(PlaybackStates, AfterALossWarningTheNextClickStarts) {
+// A loss is told once, by the lost device's close notification, and leaves
+// nothing behind: once idle, the next click starts (a start left waiting
+// would make it a cancel instead), and the lost device's late notifications
+// do not disturb the new playback.
+TEST(PlaybackStates, AfterALossTheNextClickStarts) {
     const std::string lost = "Output stopped.\rThe sound server closed the connection.";
     enum Clicks {
-        after_all,           // one click once every notification of the loss has been handled
-        between_done_close,  // one click after the loss's done notifications, before its close
-        stop_and_start,      // two clicks before any of them: a stop, then a start
+        none,                // none until every notification of the loss has been handled
+        between_done_close,  // one after the loss's done notifications, before its close
+        stop_and_start,      // two before any of them: a stop, then a start
     };
     const struct {
         const char* name;
         speeds speed;
         int chunks;  // played before the loss
         Clicks clicks;
+        bool told;
     } cases[] = {
-        {"lost while streaming", speeds::manual, 3, after_all},
-        {"lost as a slow sweep plays out", speeds::slow, 179, after_all},
-        {"lost as a slow sweep plays out, Start pressed before the close", speeds::slow, 179, between_done_close},
-        {"lost while streaming, stopped and started again", speeds::manual, 3, stop_and_start},
-        {"lost as a slow sweep plays out, stopped and started again", speeds::slow, 179, stop_and_start},
+        {"lost while streaming", speeds::manual, 3, none, true},
+        {"lost as a slow sweep plays out", speeds::slow, 179, none, true},
+        // The click reads "&STOP" and stops: the user's own stop says nothing.
+        {"lost as a slow sweep plays out, Stop pressed before the close", speeds::slow, 179, between_done_close, false},
+        {"lost while streaming, stopped and started again", speeds::manual, 3, stop_and_start, false},
+        {"lost as a slow sweep plays out, stopped and started again", speeds::slow, 179, stop_and_start, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -826,25 +844,24 @@ TEST(PlaybackStates, AfterALossWarningTheNextClickStarts) {
         w.rig.Deliver();
         w.Play(c.chunks);
         w.device.LoseDevice();
-        switch (c.clicks) {
-        case after_all:
-            w.rig.Deliver();
-            ASSERT_EQ(w.playback.state(), S::Idle);
-            w.playback.btnStartClick();
-            break;
-        case between_done_close:
+        if (c.clicks == between_done_close) {
             QCoreApplication::sendPostedEvents(&w.playback, MM_WOM_DONE);
+            EXPECT_EQ(w.rig.view.caption, "&STOP");
             w.playback.btnStartClick();
-            break;
-        case stop_and_start:
+        } else if (c.clicks == stop_and_start) {
             w.playback.btnStartClick();
             w.playback.btnStartClick();
-            break;
         }
         w.rig.Deliver();
-        // Told unless the user stopped it first.
-        EXPECT_EQ(w.rig.view.warnings, std::vector<std::string>(c.clicks == stop_and_start ? 0 : 1, lost));
-        EXPECT_STREQ(ToString(w.playback.state()), ToString(IsLooping(c.speed) ? S::Looping : S::Streaming));
+        EXPECT_EQ(w.rig.view.warnings, std::vector<std::string>(c.told ? 1 : 0, lost));
+        if (c.clicks != stop_and_start) {
+            ASSERT_EQ(w.playback.state(), S::Idle);
+            EXPECT_EQ(w.rig.view.caption, "&Start");
+            w.playback.btnStartClick();
+            EXPECT_EQ(w.playback.state(), S::Opened);
+            w.rig.Deliver();
+        }
+        EXPECT_EQ(w.playback.state(), S::Streaming);
         EXPECT_TRUE(w.device.is_open());
         EXPECT_EQ(w.rig.view.caption, "&STOP");
     }
@@ -973,22 +990,26 @@ TEST(PlaybackWait, ACloseThatNeverComesIsGivenUpAfterTheTimeLimit) {
 // The user hears the sound stop; when it was not their doing (the device
 // closed while it played), they are told once. Closes of our own say nothing.
 TEST(PlaybackWait, OnlyADeviceLostWhilePlayingIsReported) {
-    const std::string lost = "Output stopped.\rThe sound server closed the connection.";
+    const std::string server_gone = "Output stopped.\rThe sound server closed the connection.";
+    const std::string output_gone = "Output stopped.\rThe output device went away.";
+    const auto lose = [](LossCause cause) { return [cause](Walk& w) { w.device.LoseDevice(cause); }; };
     const struct {
         const char* name;
         speeds speed;
         int chunks;  // played before the event
         std::function<void(Walk&)> event;
-        bool reported;
+        std::string reported;  // empty: nothing
     } cases[] = {
-        {"lost while looping", speeds::fast_smooth, 1, [](Walk& w) { w.device.LoseDevice(); }, true},
-        {"lost while streaming", speeds::manual, 3, [](Walk& w) { w.device.LoseDevice(); }, true},
-        {"lost while draining", speeds::slow, 179, [](Walk& w) { w.device.LoseDevice(); }, true},
-        {"lost before the open notification", speeds::manual, -1, [](Walk& w) { w.device.LoseDevice(); }, true},
-        {"stopped", speeds::manual, 3, [](Walk& w) { w.playback.btnStartClick(); }, false},
-        {"restarted", speeds::fast_stepped, 1, [](Walk& w) { w.playback.RestartIfRunning(); }, false},
-        {"exit", speeds::no_sweep, 1, [](Walk& w) { w.playback.btnExitClick(); }, false},
-        {"slow sweep ended", speeds::slow, 180, [](Walk&) {}, false},
+        {"lost while looping", speeds::fast_smooth, 1, lose(LossCause::ServerGone), server_gone},
+        {"lost while streaming", speeds::manual, 3, lose(LossCause::ServerGone), server_gone},
+        {"lost while draining", speeds::slow, 179, lose(LossCause::ServerGone), server_gone},
+        {"lost before the open notification", speeds::manual, -1, lose(LossCause::ServerGone), server_gone},
+        {"output removed while streaming", speeds::manual, 3, lose(LossCause::DeviceGone), output_gone},
+        {"output removed while draining", speeds::slow, 179, lose(LossCause::DeviceGone), output_gone},
+        {"stopped", speeds::manual, 3, [](Walk& w) { w.playback.btnStartClick(); }, ""},
+        {"restarted", speeds::fast_stepped, 1, [](Walk& w) { w.playback.RestartIfRunning(); }, ""},
+        {"exit", speeds::no_sweep, 1, [](Walk& w) { w.playback.btnExitClick(); }, ""},
+        {"slow sweep ended", speeds::slow, 180, [](Walk&) {}, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -1000,8 +1021,8 @@ TEST(PlaybackWait, OnlyADeviceLostWhilePlayingIsReported) {
         }
         c.event(w);
         w.rig.Deliver();
-        if (c.reported) {
-            EXPECT_THAT(w.rig.view.warnings, ElementsAre(lost));
+        if (!c.reported.empty()) {
+            EXPECT_THAT(w.rig.view.warnings, ElementsAre(c.reported));
             EXPECT_EQ(w.playback.state(), S::Idle);
             EXPECT_EQ(w.rig.view.caption, "&Start");
             EXPECT_FALSE(w.rig.view.AnyControlDisabled());
