@@ -10,6 +10,7 @@
 
 #include "output/noise_player.h"
 #include "output/virtual_wave_device.h"
+#include "tests/support/scoped_c_locale.h"
 
 namespace quorvex {
 namespace {
@@ -46,6 +47,30 @@ TEST(WaveResource, WhiteNoiseIsTheDocumentedFileFoundInAnyCase) {
     }
     for (const char* name : {"", "White Noise", "WhiteNoise2", "Noise"}) {
         EXPECT_TRUE(FindWaveResource(name).empty()) << name;
+    }
+}
+
+// The user's locale has no say in the lookup: under Turkish rules the C
+// library's upper case of 'i' is 'i' (its capital, a dotted I, takes two
+// bytes), and the button's "WhiteNoise" then missed the stored WHITENOISE.
+TEST(WaveResource, NamesMatchByAsciiCaseUnderATurkishLocale) {
+    const testing_support::ScopedCLocale turkish(LC_CTYPE_MASK, "tr_TR.UTF-8");
+    if (!turkish.ok()) GTEST_SKIP() << turkish.error();
+    const std::byte* stored = FindWaveResource("WHITENOISE").data();
+    ASSERT_NE(stored, nullptr);
+    const struct {
+        const char* name;
+        bool found;
+    } rows[] = {
+        {"WhiteNoise", true},  // as the button asks for it
+        {"whitenoise", true},
+        {"WHITENOISE", true},
+        {"Wh\xC4\xB1teNoise", false},  // a dotless i is another letter
+        {"Wh\xC4\xB0teNoise", false},  // and so is a dotted capital I
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(FindWaveResource(row.name).data(), row.found ? stored : nullptr);
     }
 }
 
