@@ -35,9 +35,6 @@ constexpr PlaybackControl kEnabledAfterMarkerBox[] = {
 // not handed out, and at its deadline.
 constexpr std::chrono::milliseconds kWaitTick{5};
 
-// Shown when the device closes by itself while it plays.
-constexpr const char* kConnectionLost = "Output stopped.\rThe sound server closed the connection.";
-
 bool Playing(PlaybackState state) {
     return state == PlaybackState::Opened || state == PlaybackState::Looping || state == PlaybackState::Streaming ||
            state == PlaybackState::Draining;
@@ -288,7 +285,7 @@ void Playback::MMWomClose() {
     if (wait_) {
         wait_->quit();  // StopAndSettle makes a pending start after the wait
     } else if (lost) {
-        view_.ShowWarning(kConnectionLost);
+        view_.ShowWarning(ToneLostText());
     } else if (std::exchange(start_pending_, false)) {
         Open();
     }

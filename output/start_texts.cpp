@@ -31,4 +31,10 @@ std::string OpenFailureReason(MMRESULT result) {
 
 std::string NoiseFailureText(MMRESULT result) { return "White noise could not start.\r" + OpenFailureReason(result); }
 
+std::string LossReason() { return "The sound server closed the connection."; }
+
+std::string ToneLostText() { return "Output stopped.\r" + LossReason(); }
+
+std::string NoiseLostText() { return "White noise stopped.\r" + LossReason(); }
+
 }  // namespace quorvex

@@ -2,7 +2,8 @@
 #pragma once
 // Texts of the warnings shown when output cannot start: a sound card that
 // refuses the format, memory that could not be obtained, and white noise
-// that the device could not play.
+// that the device could not play; and of those shown when output stops by
+// itself.
 //
 // Thread note: user-interface thread (they read the default locale).
 
@@ -31,5 +32,14 @@ std::string OpenFailureReason(MMRESULT result);
 
 // "White noise could not start.\r" followed by OpenFailureReason.
 std::string NoiseFailureText(MMRESULT result);
+
+// Why output that was playing stopped without being asked to, as the
+// second line of a warning: "The sound server closed the connection."
+std::string LossReason();
+
+// The warnings for it: "Output stopped.\r" (the tone) and "White noise
+// stopped.\r" (the overlay), each followed by LossReason.
+std::string ToneLostText();
+std::string NoiseLostText();
 
 }  // namespace quorvex

@@ -97,6 +97,10 @@ public:
     void btnStartKeyDown(int key);
 
     void btnAddWhiteNoiseClick();
+    // The noise stopped without a click (the sound server went away): the
+    // button goes back to off, so the next click starts it again, and the
+    // user is told.
+    void WhiteNoiseLost();
 
     // --- ControlPanel (with the two bar handlers above) --------------------
     void SetLastMarkerText(const std::string& text) override;

@@ -263,4 +263,10 @@ void TfToneGenerator::btnAddWhiteNoiseClick() {
     }
 }
 
+void TfToneGenerator::WhiteNoiseLost() {
+    btnAddWhiteNoise->setText(QStringLiteral("White Noise OFF"));
+    gen_.WhiteRunning = false;
+    ShowWarning(NoiseLostText());
+}
+
 }  // namespace quorvex
