@@ -53,11 +53,12 @@ void NoisePlayer::Stop() {
 void NoisePlayer::customEvent(QEvent* event) {
     // Stop forgets the handle before its own close arrives, and a new play
     // has a new one: a close on the handle still held was nobody's request.
-    if (event->type() != MM_WOM_CLOSE || handle_ == 0 || static_cast<WaveOutEvent*>(event)->handle() != handle_) {
+    const auto* close = static_cast<WaveOutEvent*>(event);
+    if (event->type() != MM_WOM_CLOSE || handle_ == 0 || close->handle() != handle_) {
         return;
     }
     handle_ = 0;  // the device has let go of it: nothing to reset or close
-    if (lost_) lost_();
+    if (lost_) lost_(close->cause());
 }
 
 }  // namespace quorvex

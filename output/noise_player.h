@@ -44,9 +44,10 @@ public:
     bool playing() const { return handle_ != 0; }
 
     // Called once each time the noise stops without a Stop: the device
-    // closed the stream by itself (the sound server went away). playing()
-    // is false by then, and the next PlayWaveResource opens afresh.
-    void SetLostHandler(std::function<void()> lost) { lost_ = std::move(lost); }
+    // closed the stream by itself, for the reason given (the sound server
+    // or the output went away). playing() is false by then, and the next
+    // PlayWaveResource opens afresh.
+    void SetLostHandler(std::function<void(LossCause)> lost) { lost_ = std::move(lost); }
 
 protected:
     // Of the device's notifications only a close that no Stop asked for
@@ -59,7 +60,7 @@ private:
     HWAVEOUT handle_ = 0;
     MMRESULT last_open_result_ = MMSYSERR_NOERROR;
     WAVEHDR header_{};
-    std::function<void()> lost_;
+    std::function<void(LossCause)> lost_;
 };
 
 }  // namespace quorvex

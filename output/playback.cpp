@@ -277,7 +277,7 @@ void Playback::MMWomDone(WAVEHDR* h) {
     }
 }
 
-void Playback::MMWomClose() {
+void Playback::MMWomClose(LossCause cause) {
     // Closed while it played, without our reset or close: the sound server
     // went away.
     const bool lost = Playing(state_) || gone_by_itself_;
@@ -285,7 +285,7 @@ void Playback::MMWomClose() {
     if (wait_) {
         wait_->quit();  // StopAndSettle makes a pending start after the wait
     } else if (lost) {
-        view_.ShowWarning(ToneLostText());
+        view_.ShowWarning(OutputLostText(cause));
     } else if (std::exchange(start_pending_, false)) {
         Open();
     }
@@ -343,7 +343,7 @@ void Playback::customEvent(QEvent* event) {
     } else if (type == MM_WOM_DONE) {
         MMWomDone(static_cast<WaveOutEvent*>(event)->header());
     } else if (type == MM_WOM_CLOSE) {
-        MMWomClose();
+        MMWomClose(static_cast<WaveOutEvent*>(event)->cause());
     } else {
         QObject::customEvent(event);
     }

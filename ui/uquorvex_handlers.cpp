@@ -263,10 +263,10 @@ void TfToneGenerator::btnAddWhiteNoiseClick() {
     }
 }
 
-void TfToneGenerator::WhiteNoiseLost() {
+void TfToneGenerator::WhiteNoiseLost(LossCause cause) {
     btnAddWhiteNoise->setText(QStringLiteral("White Noise OFF"));
     gen_.WhiteRunning = false;
-    ShowWarning(NoiseLostText());
+    ShowWarning(NoiseLostText(cause));
 }
 
 }  // namespace quorvex

@@ -105,7 +105,11 @@ TEST(NoiseOnServer, NoiseAndToneAreMixedAndBothPlayedExactly) {
 TEST(NoiseOnServer, ALostServerIsReportedOnceAndTheNextPlayIsHeard) {
     NoisePlayer noise;
     int losses = 0;
-    noise.SetLostHandler([&] { ++losses; });
+    LossCause cause = LossCause::None;
+    noise.SetLostHandler([&](LossCause why) {
+        ++losses;
+        cause = why;
+    });
     {
         PrivatePulseServer server;
         ASSERT_TRUE(server.ok()) << server.error();
@@ -114,6 +118,7 @@ TEST(NoiseOnServer, ALostServerIsReportedOnceAndTheNextPlayIsHeard) {
         server.Kill();
         ASSERT_TRUE(WaitUntil([&] { return losses > 0; }, 3000));
         EXPECT_FALSE(noise.playing());
+        EXPECT_EQ(cause, LossCause::ServerGone);
     }
     WaitUntil([] { return false; }, 200);
     EXPECT_EQ(losses, 1);

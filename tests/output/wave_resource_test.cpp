@@ -202,6 +202,8 @@ TEST(NoisePlayer, ALostStreamIsReportedOnceAndTheNextPlayOpensAfresh) {
         bool playing;
     } cases[] = {
         {"the server goes while it plays", [](NoisePlayer&, VirtualWaveDevice& d) { d.LoseDevice(); }, 1, false},
+        {"the output goes while it plays",
+         [](NoisePlayer&, VirtualWaveDevice& d) { d.LoseDevice(LossCause::DeviceGone); }, 1, false},
         {"stopped by the user", [](NoisePlayer& p, VirtualWaveDevice&) { p.Stop(); }, 0, false},
         {"stopped before the loss's close arrives",
          [](NoisePlayer& p, VirtualWaveDevice& d) {
@@ -221,7 +223,7 @@ TEST(NoisePlayer, ALostStreamIsReportedOnceAndTheNextPlayOpensAfresh) {
         VirtualWaveDevice device;
         NoisePlayer player(device);
         int losses = 0;
-        player.SetLostHandler([&] {
+        player.SetLostHandler([&](LossCause) {
             ++losses;
             EXPECT_FALSE(player.playing());
         });
