@@ -13,6 +13,21 @@ if(QUORVEX_WERROR)
   target_compile_options(quorvex_options INTERFACE -Werror)
 endif()
 
+# The hardening a distribution builds its programs with: stack protection,
+# checked string and memory functions, and relocations made read-only before
+# the program runs (PIE is the compiler's default). The checks need
+# optimisation, so a Debug build goes without them, as does a sanitizer
+# build, whose own checks they would hide; flags a packager passes in win.
+option(QUORVEX_HARDENING "Build with the distribution's hardening flags" ON)
+if(QUORVEX_HARDENING)
+  target_compile_options(quorvex_options INTERFACE -fstack-protector-strong)
+  if(NOT QUORVEX_SANITIZE AND NOT CMAKE_CXX_FLAGS MATCHES "_FORTIFY_SOURCE")
+    target_compile_options(quorvex_options INTERFACE
+      "$<$<NOT:$<CONFIG:Debug>>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>")
+  endif()
+  target_link_options(quorvex_options INTERFACE LINKER:-z,relro LINKER:-z,now)
+endif()
+
 # quorvex_headers(<target> <PUBLIC|PRIVATE|INTERFACE> <folder>)
 # Puts one source folder, and nothing else of the tree, on the target's
 # include path, keeping the "folder/header.h" spelling: the build tree gets a

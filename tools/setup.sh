@@ -12,7 +12,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   sox xvfb xdotool x11-apps netpbm hyperfine
-  help2man librsvg2-bin desktop-file-utils appstream dpkg-dev
+  help2man librsvg2-bin desktop-file-utils appstream dpkg-dev lintian man-db
 )
 
 missing=()
