@@ -35,9 +35,6 @@ constexpr PlaybackControl kEnabledAfterMarkerBox[] = {
 // not handed out, and at its deadline.
 constexpr std::chrono::milliseconds kWaitTick{5};
 
-// Shown when the device closes by itself while it plays.
-constexpr const char* kConnectionLost = "Output stopped.\rThe sound server closed the connection.";
-
 bool Playing(PlaybackState state) {
     return state == PlaybackState::Opened || state == PlaybackState::Looping || state == PlaybackState::Streaming ||
            state == PlaybackState::Draining;
@@ -280,7 +277,7 @@ void Playback::MMWomDone(WAVEHDR* h) {
     }
 }
 
-void Playback::MMWomClose() {
+void Playback::MMWomClose(LossCause cause) {
     // Closed while it played, without our reset or close: the sound server
     // went away.
     const bool lost = Playing(state_) || gone_by_itself_;
@@ -288,7 +285,7 @@ void Playback::MMWomClose() {
     if (wait_) {
         wait_->quit();  // StopAndSettle makes a pending start after the wait
     } else if (lost) {
-        view_.ShowWarning(kConnectionLost);
+        view_.ShowWarning(OutputLostText(cause));
     } else if (std::exchange(start_pending_, false)) {
         Open();
     }
@@ -346,7 +343,7 @@ void Playback::customEvent(QEvent* event) {
     } else if (type == MM_WOM_DONE) {
         MMWomDone(static_cast<WaveOutEvent*>(event)->header());
     } else if (type == MM_WOM_CLOSE) {
-        MMWomClose();
+        MMWomClose(static_cast<WaveOutEvent*>(event)->cause());
     } else {
         QObject::customEvent(event);
     }

@@ -78,7 +78,8 @@ public:
     // The device's notifications (normally reached through customEvent).
     void MMWomOpen();
     void MMWomDone(WAVEHDR* h);
-    void MMWomClose();
+    // `cause`: why the device closed, when it closed by itself.
+    void MMWomClose(LossCause cause = LossCause::None);
 
     // btnExit's click: StopOutput, then the window is closed.
     void btnExitClick();

@@ -778,22 +778,26 @@ TEST(PlaybackWait, AStopWhoseCloseNeverComesGivesUpAfterTheTimeLimit) {
 // The user hears the sound stop; when it was not their doing (the device
 // closed while it played), they are told once. Closes of our own say nothing.
 TEST(PlaybackWait, OnlyADeviceLostWhilePlayingIsReported) {
-    const std::string lost = "Output stopped.\rThe sound server closed the connection.";
+    const std::string server_gone = "Output stopped.\rThe sound server closed the connection.";
+    const std::string output_gone = "Output stopped.\rThe output device went away.";
+    const auto lose = [](LossCause cause) { return [cause](Walk& w) { w.device.LoseDevice(cause); }; };
     const struct {
         const char* name;
         speeds speed;
         int chunks;  // played before the event
         std::function<void(Walk&)> event;
-        bool reported;
+        std::string reported;  // empty: nothing
     } cases[] = {
-        {"lost while looping", speeds::fast_smooth, 1, [](Walk& w) { w.device.LoseDevice(); }, true},
-        {"lost while streaming", speeds::manual, 3, [](Walk& w) { w.device.LoseDevice(); }, true},
-        {"lost while draining", speeds::slow, 179, [](Walk& w) { w.device.LoseDevice(); }, true},
-        {"lost before the open notification", speeds::manual, -1, [](Walk& w) { w.device.LoseDevice(); }, true},
-        {"stopped", speeds::manual, 3, [](Walk& w) { w.playback.btnStartClick(); }, false},
-        {"restarted", speeds::fast_stepped, 1, [](Walk& w) { w.playback.RestartIfRunning(); }, false},
-        {"exit", speeds::no_sweep, 1, [](Walk& w) { w.playback.btnExitClick(); }, false},
-        {"slow sweep ended", speeds::slow, 180, [](Walk&) {}, false},
+        {"lost while looping", speeds::fast_smooth, 1, lose(LossCause::ServerGone), server_gone},
+        {"lost while streaming", speeds::manual, 3, lose(LossCause::ServerGone), server_gone},
+        {"lost while draining", speeds::slow, 179, lose(LossCause::ServerGone), server_gone},
+        {"lost before the open notification", speeds::manual, -1, lose(LossCause::ServerGone), server_gone},
+        {"output removed while streaming", speeds::manual, 3, lose(LossCause::DeviceGone), output_gone},
+        {"output removed while draining", speeds::slow, 179, lose(LossCause::DeviceGone), output_gone},
+        {"stopped", speeds::manual, 3, [](Walk& w) { w.playback.btnStartClick(); }, ""},
+        {"restarted", speeds::fast_stepped, 1, [](Walk& w) { w.playback.RestartIfRunning(); }, ""},
+        {"exit", speeds::no_sweep, 1, [](Walk& w) { w.playback.btnExitClick(); }, ""},
+        {"slow sweep ended", speeds::slow, 180, [](Walk&) {}, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -805,8 +809,8 @@ TEST(PlaybackWait, OnlyADeviceLostWhilePlayingIsReported) {
         }
         c.event(w);
         w.rig.Deliver();
-        if (c.reported) {
-            EXPECT_THAT(w.rig.view.warnings, ElementsAre(lost));
+        if (!c.reported.empty()) {
+            EXPECT_THAT(w.rig.view.warnings, ElementsAre(c.reported));
             EXPECT_EQ(w.playback.state(), S::Idle);
             EXPECT_EQ(w.rig.view.caption, "&Start");
             EXPECT_FALSE(w.rig.view.AnyControlDisabled());
