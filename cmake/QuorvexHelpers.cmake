@@ -78,19 +78,23 @@ function(quorvex_test name)
                ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
 
-# quorvex_man_page(<target> <summary>)
-# The program's manual page, made from its own --help and --version by
-# help2man, compressed and installed in section 1.
-function(quorvex_man_page target summary)
+# quorvex_man_page(<target> <summary> <include file>)
+# The program's manual page: help2man makes the options from its own --help
+# and --version, so the page lists what the program takes; the include file
+# adds the sections --help does not hold. Dated by the release, compressed and
+# installed in section 1.
+function(quorvex_man_page target summary include)
   set(page ${PROJECT_BINARY_DIR}/man/${target}.1)
+  quorvex_release_epoch(epoch)
   add_custom_command(OUTPUT ${page}.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
     # No display is needed for the help text; the sanitizer build's leak
     # report of a help run is not the manual's business.
-    COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0
-            ${HELP2MAN} --no-info --section=1 --name=${summary} --output=${page} $<TARGET_FILE:${target}>
+    COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 SOURCE_DATE_EPOCH=${epoch}
+            ${HELP2MAN} --no-info --section=1 --name=${summary} --include=${include} --output=${page}
+            $<TARGET_FILE:${target}>
     COMMAND gzip -9nf ${page}
-    DEPENDS ${target}
+    DEPENDS ${target} ${include}
     COMMENT "Writing the manual page of ${target}"
     VERBATIM)
   add_custom_target(${target}_man ALL DEPENDS ${page}.gz)

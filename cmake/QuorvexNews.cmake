@@ -23,6 +23,29 @@ function(_quorvex_weekday year month day out)
   set(${out} ${name} PARENT_SCOPE)
 endfunction()
 
+# quorvex_release_epoch(<out>): QUORVEX_RELEASE_DATE (YYYY-MM-DD) at noon
+# UTC in seconds since 1970, for tools that date what they make.
+function(quorvex_release_epoch out)
+  string(REGEX MATCH "^([0-9]+)-0*([0-9]+)-0*([0-9]+)$" _ "${QUORVEX_RELEASE_DATE}")
+  set(y ${CMAKE_MATCH_1})
+  set(m ${CMAKE_MATCH_2})
+  set(d ${CMAKE_MATCH_3})
+  # Days from the civil date (H. Hinnant's algorithm), years starting in March.
+  if(m LESS 3)
+    math(EXPR y "${y} - 1")
+    math(EXPR mp "${m} + 9")
+  else()
+    math(EXPR mp "${m} - 3")
+  endif()
+  math(EXPR era "${y} / 400")
+  math(EXPR yoe "${y} - ${era} * 400")
+  math(EXPR doy "(153 * ${mp} + 2) / 5 + ${d} - 1")
+  math(EXPR doe "${yoe} * 365 + ${yoe} / 4 - ${yoe} / 100 + ${doy}")
+  math(EXPR days "${era} * 146097 + ${doe} - 719468")
+  math(EXPR seconds "${days} * 86400 + 43200")
+  set(${out} ${seconds} PARENT_SCOPE)
+endfunction()
+
 # quorvex_news(<NEWS.md> <changelog to write> <maintainer> <version> <date>)
 # Writes the plain Debian changelog and sets QUORVEX_RELEASES_XML in the
 # caller's scope.
