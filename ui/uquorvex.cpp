@@ -264,6 +264,7 @@ void TfToneGenerator::BindHandlers() {
     connect(btnStart, &QPushButton::clicked, this, [this] { playback_->btnStartClick(); });
     connect(btnExit, &QPushButton::clicked, this, [this] { playback_->btnExitClick(); });
     connect(btnAddWhiteNoise, &QPushButton::clicked, this, [this] { btnAddWhiteNoiseClick(); });
+    noise_->SetLostHandler([this](LossCause cause) { WhiteNoiseLost(cause); });
     for (QPushButton* b : {btnStart, btnExit, btnAddWhiteNoise}) b->installEventFilter(this);
 }
 

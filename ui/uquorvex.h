@@ -26,6 +26,7 @@ namespace quorvex {
 class Playback;
 class WaveOutDevice;
 class NoisePlayer;
+enum class LossCause : std::uint8_t;
 class TKvNumSpin;
 class TKvGradient;
 }  // namespace quorvex
@@ -97,6 +98,10 @@ public:
     void btnStartKeyDown(int key);
 
     void btnAddWhiteNoiseClick();
+    // The noise stopped without a click (the sound server or the output
+    // went away, as `cause` says): the button goes back to off, so the next
+    // click starts it again, and the user is told why.
+    void WhiteNoiseLost(LossCause cause);
 
     // --- ControlPanel --------------------------------------------------------
     void SetLastMarkerText(const std::string& text) override;

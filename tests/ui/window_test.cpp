@@ -932,6 +932,40 @@ TEST_F(WindowTest, WhiteNoiseThatCannotStartIsSaidAndChangesNothing) {
     EXPECT_TRUE(messages.empty());
 }
 
+// The noise's stream closed by the device (the sound server or the output
+// went away): the button and WhiteRunning go back to off, the user is told
+// once and why, and the next click starts the noise. A tone that plays
+// meanwhile is untouched.
+TEST_F(WindowTest, LostWhiteNoiseIsSaidOnceAndTheNextClickStartsIt) {
+    const std::pair<LossCause, const char*> losses[] = {
+        {LossCause::ServerGone, "White noise stopped.\rThe sound server closed the connection."},
+        {LossCause::DeviceGone, "White noise stopped.\rThe output device went away."},
+    };
+    Start();
+    for (const auto& [cause, text] : losses) {
+        SCOPED_TRACE(text);
+        messages.clear();
+        w.btnAddWhiteNoise->click();
+        ASSERT_TRUE(noise_device.is_open());
+        noise_device.LoseDevice(cause);
+        Deliver();
+        Deliver();
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].first, "Warning");
+        EXPECT_EQ(messages[0].second, text);
+        EXPECT_EQ(Text(w.btnAddWhiteNoise), "White Noise OFF");
+        EXPECT_FALSE(gen.WhiteRunning);
+        EXPECT_TRUE(gen.sweep_running);
+
+        w.btnAddWhiteNoise->click();
+        EXPECT_EQ(Text(w.btnAddWhiteNoise), "White Noise ON");
+        EXPECT_TRUE(gen.WhiteRunning);
+        EXPECT_TRUE(noise_device.is_open());
+        EXPECT_EQ(messages.size(), 1u);
+        w.btnAddWhiteNoise->click();
+    }
+}
+
 // --- Requests that arrive while output stops ------------------------------------------
 
 // Alt+S does not click Start at once: Qt delivers the shortcut's click from a
