@@ -31,4 +31,13 @@ std::string OpenFailureReason(MMRESULT result) {
 
 std::string NoiseFailureText(MMRESULT result) { return "White noise could not start.\r" + OpenFailureReason(result); }
 
+std::string LossReason(LossCause cause) {
+    if (cause == LossCause::DeviceGone) return "The output device went away.";
+    return "The sound server closed the connection.";
+}
+
+std::string OutputLostText(LossCause cause) { return "Output stopped.\r" + LossReason(cause); }
+
+std::string NoiseLostText(LossCause cause) { return "White noise stopped.\r" + LossReason(cause); }
+
 }  // namespace quorvex

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// Texts of the warnings shown when output cannot start: a sound card that
-// refuses the format, memory that could not be obtained, and white noise
-// that the device could not play.
+// Texts of the warnings shown when output cannot start (a sound card that
+// refuses the format, memory that could not be obtained, white noise that
+// the device could not play) or stops by itself.
 //
 // Thread note: user-interface thread (they read the default locale).
 
@@ -31,5 +31,18 @@ std::string OpenFailureReason(MMRESULT result);
 
 // "White noise could not start.\r" followed by OpenFailureReason.
 std::string NoiseFailureText(MMRESULT result);
+
+// Why a device closed by itself, as the second line of a warning: "The
+// sound server closed the connection." (also for LossCause::None, the
+// cause a caller assumes when it knows no better) or "The output device
+// went away.".
+std::string LossReason(LossCause cause);
+
+// "Output stopped.\r" followed by LossReason: the tone's device was lost.
+std::string OutputLostText(LossCause cause);
+
+// "White noise stopped.\r" followed by LossReason: the noise's device was
+// lost.
+std::string NoiseLostText(LossCause cause);
 
 }  // namespace quorvex

@@ -86,21 +86,21 @@ MMRESULT VirtualWaveDevice::waveOutClose(HWAVEOUT handle) {
     if (!Accepts(handle, "close")) {
         return MMSYSERR_INVALHANDLE;
     }
-    Shut();
+    Shut(LossCause::None);
     return MMSYSERR_NOERROR;
 }
 
-void VirtualWaveDevice::LoseDevice() { Shut(); }
+void VirtualWaveDevice::LoseDevice(LossCause cause) { Shut(cause); }
 
-void VirtualWaveDevice::Shut() {
+void VirtualWaveDevice::Shut(LossCause cause) {
     if (open_handle_ == 0) {
         return;
     }
     ReturnAll();
     if (hold_closes_) {
-        held_closes_.push_back({target_, open_handle_});
-    } else {
-        Post(MM_WOM_CLOSE);
+        held_closes_.push_back({target_, open_handle_, cause});
+    } else if (target_) {
+        QCoreApplication::postEvent(target_, new WaveOutEvent(MM_WOM_CLOSE, open_handle_, nullptr, cause));
     }
     open_handle_ = 0;
     target_ = nullptr;
@@ -109,7 +109,7 @@ void VirtualWaveDevice::Shut() {
 void VirtualWaveDevice::ReleaseCloses() {
     for (const HeldClose& held : held_closes_) {
         if (held.target) {
-            QCoreApplication::postEvent(held.target, new WaveOutEvent(MM_WOM_CLOSE, held.handle));
+            QCoreApplication::postEvent(held.target, new WaveOutEvent(MM_WOM_CLOSE, held.handle, nullptr, held.cause));
         }
     }
     held_closes_.clear();

@@ -31,9 +31,10 @@ public:
     // Every later open fails with `code` until this is called with 0.
     void FailOpens(MMRESULT code) { open_failure_ = code; }
 
-    // What the real device does when it loses the sound server: returns
-    // every queued header, posts the close and forgets the handle.
-    void LoseDevice();
+    // What the real device does when it loses the sound server (or, with
+    // LossCause::DeviceGone, its output): returns every queued header,
+    // posts the close with that cause and forgets the handle.
+    void LoseDevice(LossCause cause = LossCause::ServerGone);
 
     // While on, a close (or loss) still returns the queue and forgets the
     // handle at once, but its MM_WOM_CLOSE is kept back until
@@ -64,9 +65,10 @@ private:
     struct HeldClose {
         QPointer<QObject> target;
         HWAVEOUT handle;
+        LossCause cause;
     };
     void ReturnAll();
-    void Shut();  // returns the queue, posts the close, forgets the handle
+    void Shut(LossCause cause);  // returns the queue, posts the close, forgets the handle
 
     MMRESULT open_failure_ = MMSYSERR_NOERROR;
     HWAVEOUT open_handle_ = 0;

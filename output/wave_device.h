@@ -6,7 +6,8 @@
 //   MM_WOM_OPEN  once after a successful open;
 //   MM_WOM_DONE  once per header written, when its frames have been played
 //                or when a reset returned it (WaveOutEvent::header());
-//   MM_WOM_CLOSE once after the close.
+//   MM_WOM_CLOSE once after the close, or once when the device closed by
+//                itself (WaveOutEvent::cause() says why).
 // They are posted in the order raised and never delivered inside the call
 // that raised them. A header flagged WHDR_BEGINLOOP | WHDR_ENDLOOP is played
 // dwLoops times before it is done. Reset, close and unprepare on a handle
@@ -47,18 +48,28 @@ inline constexpr QEvent::Type MM_WOM_OPEN = static_cast<QEvent::Type>(QEvent::Us
 inline constexpr QEvent::Type MM_WOM_CLOSE = static_cast<QEvent::Type>(QEvent::User + 0x3BC);
 inline constexpr QEvent::Type MM_WOM_DONE = static_cast<QEvent::Type>(QEvent::User + 0x3BD);
 
+// Why a device closed without being asked to: carried by its MM_WOM_CLOSE.
+enum class LossCause : std::uint8_t {
+    None,        // closed by waveOutClose
+    ServerGone,  // the sound server closed the connection or stopped serving it
+    DeviceGone,  // the server runs on, but the output the stream played on went away
+};
+
 // One notification. header() is the returned header for MM_WOM_DONE, null
-// for the others.
+// for the others; cause() is LossCause::None except on the MM_WOM_CLOSE of
+// a device that closed by itself.
 class WaveOutEvent : public QEvent {
 public:
-    WaveOutEvent(Type type, HWAVEOUT handle, WAVEHDR* header = nullptr)
-        : QEvent(type), handle_(handle), header_(header) {}
+    WaveOutEvent(Type type, HWAVEOUT handle, WAVEHDR* header = nullptr, LossCause cause = LossCause::None)
+        : QEvent(type), handle_(handle), header_(header), cause_(cause) {}
     HWAVEOUT handle() const { return handle_; }
     WAVEHDR* header() const { return header_; }
+    LossCause cause() const { return cause_; }
 
 private:
     HWAVEOUT handle_;
     WAVEHDR* header_;
+    LossCause cause_;
 };
 
 // Formats both devices play: PCM, 16-bit, one or two channels, 8000 to

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Pictures of the window for the README: at start-up and during a slow sweep
+# Pictures of the window for the README and docs/: at start-up and during a slow sweep
 # with half-octave markers, at scale 1 and 2, taken from the real program
 # under Xvfb playing into a private sound server with a null sink.
 #

@@ -88,8 +88,8 @@ TfToneGenerator::TfToneGenerator(std::unique_ptr<WaveOutDevice> own_device, Wave
 }
 
 TfToneGenerator::~TfToneGenerator() {
-    // FormDestroy: output stops first (within Playback::kCloseTimeout, then
-    // the device is dropped); the memory goes with gen_.
+    // FormDestroy: output stops first (the device is closed without waiting
+    // on the server); the memory goes with gen_.
     playback_->FormDestroy();
 }
 
@@ -262,6 +262,7 @@ void TfToneGenerator::BindHandlers() {
     connect(btnStart, &QPushButton::clicked, this, [this] { playback_->btnStartClick(); });
     connect(btnExit, &QPushButton::clicked, this, [this] { playback_->btnExitClick(); });
     connect(btnAddWhiteNoise, &QPushButton::clicked, this, [this] { btnAddWhiteNoiseClick(); });
+    noise_->SetLostHandler([this](LossCause cause) { WhiteNoiseLost(cause); });
 }
 
 // The scale beside the level bars: each number stands level with the bar
@@ -386,6 +387,12 @@ bool TfToneGenerator::eventFilter(QObject* watched, QEvent* event) {
 // --- ControlPanel and PlaybackView --------------------------------------------
 
 void TfToneGenerator::SetLastMarkerText(const std::string& text) { lblLastMarker->SetCaption(text); }
+
+ChannelFrequencies TfToneGenerator::ManualFrequencies() {
+    tkbLeftFrequencyChange();
+    tkbRightFrequencyChange();
+    return {gen_.fl, gen_.fr};
+}
 
 int TfToneGenerator::LowPowerPosition() const { return tbLowPower->Position(); }
 
