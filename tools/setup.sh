@@ -12,6 +12,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   sox xvfb xdotool x11-apps netpbm hyperfine
+  locales  # sources from which tests build the Turkish and Pashto locales
   help2man librsvg2-bin desktop-file-utils appstream dpkg-dev lintian man-db
 )
 
