@@ -106,6 +106,11 @@ int HalfOctaveIndex(extended f);
 
 // Limits the engine can prepare output for: both above zero.
 constexpr bool LimitsUsable(std::int32_t f_min, std::int32_t f_max) { return f_min > 0 && f_max > 0; }
+// The same for one kind of output: no sweep plays the lower limit alone, so
+// its upper limit (whose edit the window hides) takes no part.
+constexpr bool LimitsUsable(speeds speed, std::int32_t f_min, std::int32_t f_max) {
+    return speed == speeds::no_sweep ? f_min > 0 : LimitsUsable(f_min, f_max);
+}
 
 // Whole signed 32-bit integer as the limit edits are read: leading blanks,
 // one optional sign, decimal digits, or hex digits after "$", "x" or "0x"
@@ -157,7 +162,7 @@ public:
     // Once per start, after the device opened: ensures the tables and renders
     // the looping pass (returns its frames) or plans streamed output
     // (returns 0). Returns kCannotPrepare, changing nothing, when the limits
-    // are not LimitsUsable or the memory is missing (also for a streamed
+    // are not LimitsUsable for the speed or the memory is missing (also for a streamed
     // chunk that would not fit a buffer, or a missing header).
     static constexpr int kCannotPrepare = -1;
     int PrepareSweep();

@@ -68,7 +68,7 @@ void GeneratorState::ResetHeaders() {
 }
 
 int GeneratorState::PrepareSweep() {
-    if (!HasMemory() || !LimitsUsable(f_min, f_max)) return kCannotPrepare;
+    if (!HasMemory() || !LimitsUsable(speed, f_min, f_max)) return kCannotPrepare;
     const bool looping = IsLooping(speed);
     const std::int32_t chunk_frames = ChunkFrames(chunk_ms);
     if (!looping && (chunk_frames <= 0 || chunk_frames > kBufferFrames)) return kCannotPrepare;

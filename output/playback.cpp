@@ -156,9 +156,8 @@ void Playback::Open() {
     const std::int32_t f_max = UpperLimitFromText(view_.UpperLimitText());
     // Refused here, before anything changes: the open handler could not
     // prepare output for these, and nothing would ever come back to stop it.
-    if (!LimitsUsable(f_min, f_max)) {
-        view_.ShowWarning("Cannot start: both frequency limits must be above 0 Hz.\r(lower limit " +
-                          std::to_string(f_min) + " Hz, upper limit " + std::to_string(f_max) + " Hz)");
+    if (!LimitsUsable(gen_.speed, f_min, f_max)) {
+        view_.ShowWarning(UnusableLimitsText(gen_.speed, f_min, f_max));
         return;
     }
     if (!gen_.HasMemory()) {

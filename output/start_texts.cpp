@@ -15,6 +15,15 @@ std::string BadFormatText() {
     return "Sorry, your sound card does not support\r\nstereo, 16-bit, 44" + separator.toStdString() + "1KHz audio";
 }
 
+std::string UnusableLimitsText(speeds speed, std::int32_t f_min, std::int32_t f_max) {
+    if (speed == speeds::no_sweep) {
+        return "Cannot start: the lower frequency limit must be above 0 Hz.\r(lower limit " + std::to_string(f_min) +
+               " Hz)";
+    }
+    return "Cannot start: both frequency limits must be above 0 Hz.\r(lower limit " + std::to_string(f_min) +
+           " Hz, upper limit " + std::to_string(f_max) + " Hz)";
+}
+
 std::string MissingMemoryText(const GeneratorState& gen) {
     const bool buffers = !gen.p_buffer1 || !gen.p_buffer2;
     const bool tables = !gen.left_sine_table || !gen.right_sine_table;

@@ -6,19 +6,25 @@
 //
 // Thread note: user-interface thread (they read the default locale).
 
+#include <cstdint>
 #include <string>
 
+#include "engine/generator.h"
 #include "output/wave_device.h"
 
 namespace quorvex {
-
-class GeneratorState;
 
 // "Sorry, your sound card does not support\r\nstereo, 16-bit, 44.1KHz audio"
 // with the default locale's decimal separator between the digits 44 and 1.
 // The digits stay ASCII in every locale, so the number reads the same next
 // to the "16-bit" beside it.
 std::string BadFormatText();
+
+// Why Start refuses limits that are not LimitsUsable(speed, ...): "Cannot
+// start: both frequency limits must be above 0 Hz.\r(lower limit 0 Hz,
+// upper limit 20000 Hz)"; for no sweep, which plays the lower limit alone,
+// only that one is named.
+std::string UnusableLimitsText(speeds speed, std::int32_t f_min, std::int32_t f_max);
 
 // Names what `gen` lacks: the sound buffers, the sine tables or both.
 // Empty when nothing is missing.

@@ -284,6 +284,18 @@ TEST_F(StreamTest, NoSweepPlaysTheLowerLimitUntilStopped) {
     EXPECT_EQ(host.writes[1].header, state.p_wave_hdr2);
 }
 
+// No sweep plays the lower limit alone: an upper limit no logarithm could
+// take (its edit is hidden in the window) does not stop it.
+TEST_F(StreamTest, NoSweepTakesNoUpperLimit) {
+    for (const int f_max : {0, -5}) {
+        SCOPED_TRACE(f_max);
+        Start(speeds::no_sweep, modes::logarithmic, 440, f_max);
+        const std::vector<long double> freqs = Played(3);
+        EXPECT_EQ(freqs, std::vector<long double>(3, 440.0L));
+        EXPECT_EQ(state.fr, 440.0L);
+    }
+}
+
 TEST_F(StreamTest, ManualStartTakesBothFrequenciesFromThePanelOnce) {
     host.manual = {100, 200};
     Start(speeds::manual);

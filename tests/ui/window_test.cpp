@@ -874,6 +874,28 @@ TEST_F(WindowTest, SlowSweepWithMarkersReadsTheMarkerBox) {
     EXPECT_TRUE(w.chkOctaveMarker->isEnabled());  // slow: usable again
 }
 
+// No sweep hides the upper limit's edit and plays the lower limit alone:
+// whatever the hidden edit holds never keeps it from starting, and a refusal
+// names only the limit the user can see.
+TEST_F(WindowTest, NoSweepStartsWhateverTheHiddenUpperLimitHolds) {
+    w.edtF2->SetText("0");  // typed under another speed
+    w.grpSweepSpeed->SetItemIndex(4);
+    ASSERT_TRUE(w.edtF2->isHidden());
+    Start();
+    EXPECT_TRUE(messages.empty()) << messages.front().second;
+    ExpectConsistent(true);
+    EXPECT_EQ(gen.fl, 20.0L);
+    w.btnStart->click();
+    Deliver();
+
+    w.edtF1->SetText("0");
+    w.btnStart->click();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].second, "Cannot start: the lower frequency limit must be above 0 Hz.\r(lower limit 0 Hz)");
+    EXPECT_FALSE(gen.sweep_running);
+    EXPECT_EQ(Opens(), 1);
+}
+
 TEST_F(WindowTest, RefusedOpenShowsTheWarningAndChangesNothing) {
     device.FailOpens(WAVERR_BADFORMAT);
     w.btnStart->click();
