@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShortcutEvent>
 #include <QWindow>
 
 #include "controls/kv_gradient.h"
@@ -263,6 +264,7 @@ void TfToneGenerator::BindHandlers() {
     connect(btnExit, &QPushButton::clicked, this, [this] { playback_->btnExitClick(); });
     connect(btnAddWhiteNoise, &QPushButton::clicked, this, [this] { btnAddWhiteNoiseClick(); });
     noise_->SetLostHandler([this](LossCause cause) { WhiteNoiseLost(cause); });
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { ShowDefaultButton(now); });
 }
 
 // The scale beside the level bars: each number stands level with the bar
@@ -378,10 +380,35 @@ bool TfToneGenerator::eventFilter(QObject* watched, QEvent* event) {
             if (stale) return true;
         }
     }
+    if (event->type() == QEvent::Shortcut && ClickAtOnce(watched, *static_cast<QShortcutEvent*>(event))) return true;
     if (watched == btnStart && event->type() == QEvent::KeyPress) {
         btnStartKeyDown(static_cast<QKeyEvent*>(event)->key());
     }
     return QWidget::eventFilter(watched, event);
+}
+
+// A push button's accelerator (Alt+S, Alt+X) clicks it from a 100 ms timer
+// in the toolkit, to show the button pressed first; Stop would sound on for
+// that long, and a restart could be waiting for its close meanwhile. Here it
+// clicks at once, as Enter does, after taking the focus as the toolkit's
+// would. An ambiguous accelerator is left to the toolkit.
+bool TfToneGenerator::ClickAtOnce(QObject* watched, const QShortcutEvent& shortcut) {
+    auto* button = qobject_cast<QPushButton*>(watched);
+    if (!button || shortcut.isAmbiguous()) return false;
+    if (button->isEnabled()) {
+        if (!button->hasFocus()) button->setFocus(Qt::ShortcutFocusReason);
+        button->click();
+    }
+    return true;
+}
+
+// The default frame shows what Enter presses: Start, unless another push
+// button has the focus and takes Enter itself. The toolkit keeps that frame
+// only inside dialogs; elsewhere a button that loses the focus drops it.
+void TfToneGenerator::ShowDefaultButton(const QWidget* focus) {
+    if (!focus || focus->window() != this) return;
+    const auto* button = qobject_cast<const QPushButton*>(focus);
+    btnStart->setDefault(!button || button == btnStart);
 }
 
 // --- ControlPanel and PlaybackView --------------------------------------------
@@ -428,7 +455,16 @@ bool TfToneGenerator::IsControlEnabled(PlaybackControl control) const {
 }
 
 void TfToneGenerator::SetControlEnabled(PlaybackControl control, bool enabled) {
-    ControlWidget(control)->setEnabled(enabled);
+    QWidget* widget = ControlWidget(control);
+    // A control that output disables hands its focus to Start: from there
+    // the keyboard stops output again (and Page Up/Down step a manual tone)
+    // without changing anything. The toolkit would hand it on along the tab
+    // order, into a level bar, or to nothing at all.
+    const QWidget* focus = focusWidget();
+    if (!enabled && focus && (focus == widget || widget->isAncestorOf(focus)) && btnStart->isEnabled()) {
+        btnStart->setFocus(Qt::OtherFocusReason);
+    }
+    widget->setEnabled(enabled);
 }
 
 void TfToneGenerator::SetStartCaption(const std::string& caption) {

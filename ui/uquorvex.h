@@ -21,6 +21,7 @@
 class QFrame;
 class QMouseEvent;
 class QPushButton;
+class QShortcutEvent;
 
 namespace quorvex {
 class Playback;
@@ -195,6 +196,10 @@ private:
     }
     // A press on a control whose release was taken meanwhile.
     bool StalePress(const QMouseEvent& press) const;
+    // A push button's accelerator: clicked at once; true when handled.
+    bool ClickAtOnce(QObject* watched, const QShortcutEvent& shortcut);
+    // Start's default frame for the focus now in the window.
+    void ShowDefaultButton(const QWidget* focus);
     void ShowMessage(const std::string& caption, const std::string& text);
     QWidget* ControlWidget(PlaybackControl control) const;
 

@@ -818,20 +818,94 @@ TEST_F(WindowTest, EnterPressesStartExceptInTheChirpRateField) {
     EXPECT_FALSE(gen.sweep_running);
 }
 
-TEST_F(WindowTest, AcceleratorsStartStopAndExit) {
+// Enter in a control that output disables: the focus goes to Start, from
+// where the keyboard stops output again without changing anything, and
+// Page Up/Down step the manual tone. A control that stays enabled keeps it.
+TEST_F(WindowTest, StartTakesTheFocusFromAControlItDisables) {
     ShowActive();
-    // A mnemonic presses its button the way a click does, a moment later.
+    SelectManual();
+    const struct {
+        const char* name;
+        QWidget* focus;
+        bool disabled_by_start;
+    } cases[] = {
+        {"lower limit", w.edtF1, true},
+        {"upper limit", w.edtF2, true},
+        {"channels item", w.grpChannels->Button(1), true},
+        {"left channel switch", w.chkLeft, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.focus->setFocus();
+        QTest::keyClick(c.focus, Qt::Key_Return);
+        Deliver();
+        ASSERT_TRUE(gen.sweep_running);
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_EQ(focus, c.disabled_by_start ? w.btnStart : c.focus);
+        if (c.disabled_by_start) {
+            QTest::keyClick(focus, Qt::Key_PageUp);
+            EXPECT_EQ(gen.direction, directions::up);
+            QTest::keyClick(focus, Qt::Key_PageDown);
+            EXPECT_EQ(gen.direction, directions::down);
+        }
+        QTest::keyClick(focus, Qt::Key_Return);  // stops again
+        Deliver();
+        EXPECT_FALSE(gen.sweep_running);
+        EXPECT_EQ(w.tkbLeftLevel->Position(), 12);
+        EXPECT_EQ(w.grpChannels->ItemIndex(), 0);
+    }
+}
+
+// Start's default frame shows what Enter presses: it stays while the focus
+// passes over other controls, and gives way only while another push button,
+// which takes Enter itself, has the focus.
+TEST_F(WindowTest, StartKeepsItsDefaultFrameWhereEnterPressesIt) {
+    ShowActive();
+    w.grpChannels->Button(0)->setFocus(Qt::TabFocusReason);
+    const struct {
+        QWidget* focus;
+        bool start_framed;
+    } steps[] = {
+        {w.btnStart, true}, {w.btnExit, false}, {w.tbLowPower, true}, {w.nsChirp, true},
+        {w.cbChirp, true},  {w.btnAddWhiteNoise, false}, {w.gbFrequencyRange->Button(0), true},
+    };
+    for (const auto& step : steps) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        const QWidget* focus = QApplication::focusWidget();
+        ASSERT_EQ(focus, step.focus) << focus->metaObject()->className();
+        EXPECT_EQ(w.btnStart->isDefault(), step.start_framed) << focus->metaObject()->className();
+        if (const auto* other = qobject_cast<const QPushButton*>(focus); other && other != w.btnStart) {
+            EXPECT_TRUE(other->isDefault());
+        }
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    Deliver();
+    EXPECT_TRUE(gen.sweep_running);
+}
+
+// An accelerator clicks its button at once, as Enter does: no event is
+// processed between the key and what it does (the toolkit's own click comes
+// from a 100 ms timer), and the button takes the focus.
+TEST_F(WindowTest, AcceleratorsStartStopAndExitAtOnce) {
+    ShowActive();
+    w.edtF1->setFocus();
     QTest::keyClick(w.windowHandle(), Qt::Key_S, Qt::AltModifier);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return gen.sweep_running; }));
+    EXPECT_TRUE(gen.sweep_running);
+    EXPECT_TRUE(device.is_open());
+    EXPECT_TRUE(w.btnStart->hasFocus());
     Deliver();
     EXPECT_EQ(Text(w.btnStart), "&STOP");
     QTest::keyClick(w.windowHandle(), Qt::Key_S, Qt::AltModifier);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return w.playback().state() == PlaybackState::Idle; }));
-    EXPECT_EQ(Text(w.btnStart), "&Start");
+    EXPECT_FALSE(gen.sweep_running);
+    EXPECT_TRUE(gen.shutoff);
+    Deliver();
+    ExpectConsistent(false);
 
     Start();
     QTest::keyClick(w.windowHandle(), Qt::Key_X, Qt::AltModifier);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.isVisible(); }));
+    EXPECT_TRUE(gen.shutoff);
+    Deliver();
+    EXPECT_FALSE(w.isVisible());
     EXPECT_FALSE(device.is_open());
 }
 
@@ -1164,24 +1238,19 @@ TEST_F(WindowTest, LostWhiteNoiseIsSaidOnceAndTheNextClickStartsIt) {
 
 // --- Requests that arrive while output stops ------------------------------------------
 
-// Alt+S does not click Start at once: Qt delivers the shortcut's click from a
-// 100 ms timer. A speed change in that moment restarts output, and the click
-// lands while the old device is still closing. It must neither open a device
-// before the close nor leave anything hanging; the user meant Stop, so
-// output ends.
-TEST_F(WindowTest, ShortcutClickArrivingDuringARestartStopsOutput) {
-    const testing_support::HangGuard guard(std::chrono::seconds(20), "shortcut click inside a restart");
+// Alt+S while the server is slow to confirm a close: the stop is made at
+// once, and a speed change right after it finds output stopping and leaves
+// it so. No device opens before the close, and nothing is left hanging.
+TEST_F(WindowTest, AcceleratorStopWhileTheCloseIsSlowStaysStopped) {
+    const testing_support::HangGuard guard(std::chrono::seconds(20), "accelerator stop with a slow close");
     ShowActive();
     Start();
     ASSERT_EQ(Text(w.btnStart), "&STOP");
-    bool clicked = false;
-    QObject::connect(w.btnStart, &QPushButton::clicked, [&] { clicked = true; });
-    device.HoldCloses(true);  // a server slow to confirm the close
+    device.HoldCloses(true);
 
-    QTest::keyClick(w.windowHandle(), Qt::Key_S, Qt::AltModifier);  // the click follows 100 ms later
-    ASSERT_FALSE(clicked);
-    w.grpSweepSpeed->SetItemIndex(1);  // restarts: the new start waits for the old device's close
-    ASSERT_TRUE(QTest::qWaitFor([&] { return clicked; }));
+    QTest::keyClick(w.windowHandle(), Qt::Key_S, Qt::AltModifier);
+    EXPECT_FALSE(gen.sweep_running);
+    w.grpSweepSpeed->SetItemIndex(1);
     EXPECT_EQ(Opens(), 1);
     ReleaseCloses();
 
@@ -1272,9 +1341,8 @@ TEST_F(WindowTest, DestroyingTheWindowGivesUpOnACloseThatNeverComes) {
     QCoreApplication::sendPostedEvents();
 }
 
-// Rapid toggling as a user might do it: Alt+S (clicked from Qt's 100 ms
-// timer), Enter, clicks from short timers, speed and range changes, the level
-// timer, the device playing on and now and then slow to confirm a close, all
+// Rapid toggling as a user might do it: Alt+S, Enter, clicks from short
+// timers, speed and range changes, the level timer, the device playing on and now and then slow to confirm a close, all
 // interleaved with event processing. It must never hang, never hold two
 // devices (the virtual device refuses a second open, which would show a
 // message), keep state, flags, caption and controls agreeing after every
