@@ -1342,8 +1342,9 @@ TEST_F(WindowTest, DestroyingTheWindowGivesUpOnACloseThatNeverComes) {
 }
 
 // Rapid toggling as a user might do it: Alt+S, Enter, clicks from short
-// timers, speed and range changes, the level timer, the device playing on and now and then slow to confirm a close, all
-// interleaved with event processing. It must never hang, never hold two
+// timers, speed and range changes, the level timer, the device playing on
+// and now and then slow to confirm a close, all interleaved with event
+// processing. It must never hang, never hold two
 // devices (the virtual device refuses a second open, which would show a
 // message), keep state, flags, caption and controls agreeing after every
 // step, and end consistent. It also caught a stop, made by a click delivered
