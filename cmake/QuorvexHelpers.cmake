@@ -13,6 +13,21 @@ if(QUORVEX_WERROR)
   target_compile_options(quorvex_options INTERFACE -Werror)
 endif()
 
+# The hardening a distribution builds its programs with: stack protection,
+# checked string and memory functions, and relocations made read-only before
+# the program runs (PIE is the compiler's default). The checks need
+# optimisation, so a Debug build goes without them, as does a sanitizer
+# build, whose own checks they would hide; flags a packager passes in win.
+option(QUORVEX_HARDENING "Build with the distribution's hardening flags" ON)
+if(QUORVEX_HARDENING)
+  target_compile_options(quorvex_options INTERFACE -fstack-protector-strong)
+  if(NOT QUORVEX_SANITIZE AND NOT CMAKE_CXX_FLAGS MATCHES "_FORTIFY_SOURCE")
+    target_compile_options(quorvex_options INTERFACE
+      "$<$<NOT:$<CONFIG:Debug>>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>")
+  endif()
+  target_link_options(quorvex_options INTERFACE LINKER:-z,relro LINKER:-z,now)
+endif()
+
 # quorvex_headers(<target> <PUBLIC|PRIVATE|INTERFACE> <folder>)
 # Puts one source folder, and nothing else of the tree, on the target's
 # include path, keeping the "folder/header.h" spelling: the build tree gets a
@@ -63,19 +78,23 @@ function(quorvex_test name)
                ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
 
-# quorvex_man_page(<target> <summary>)
-# The program's manual page, made from its own --help and --version by
-# help2man, compressed and installed in section 1.
-function(quorvex_man_page target summary)
+# quorvex_man_page(<target> <summary> <include file>)
+# The program's manual page: help2man makes the options from its own --help
+# and --version, so the page lists what the program takes; the include file
+# adds the sections --help does not hold. Dated by the release, compressed and
+# installed in section 1.
+function(quorvex_man_page target summary include)
   set(page ${PROJECT_BINARY_DIR}/man/${target}.1)
+  quorvex_release_epoch(epoch)
   add_custom_command(OUTPUT ${page}.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
     # No display is needed for the help text; the sanitizer build's leak
     # report of a help run is not the manual's business.
-    COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0
-            ${HELP2MAN} --no-info --section=1 --name=${summary} --output=${page} $<TARGET_FILE:${target}>
+    COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 SOURCE_DATE_EPOCH=${epoch}
+            ${HELP2MAN} --no-info --section=1 --name=${summary} --include=${include} --output=${page}
+            $<TARGET_FILE:${target}>
     COMMAND gzip -9nf ${page}
-    DEPENDS ${target}
+    DEPENDS ${target} ${include}
     COMMENT "Writing the manual page of ${target}"
     VERBATIM)
   add_custom_target(${target}_man ALL DEPENDS ${page}.gz)

@@ -5,8 +5,6 @@
 
 set(CPACK_PACKAGE_NAME quorvex)
 set(CPACK_PACKAGE_VENDOR "The Quorvex developers")
-# A distributor sets its own maintainer: -DQUORVEX_MAINTAINER="Name <mail>".
-set(QUORVEX_MAINTAINER "Quorvex developers <maintainers@quorvex.invalid>" CACHE STRING "Maintainer field of the package")
 set(CPACK_PACKAGE_CONTACT ${QUORVEX_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${QUORVEX_MAINTAINER})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -21,10 +19,12 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Besides the libraries the programs link: the window's font, and a sound
-# server to play to.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core, fonts-dejavu-extra")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pipewire-pulse | pulseaudio")
+# Besides the libraries the programs link: a font, and the icon theme the
+# window's icon is looked up in. Recommended: a sound server to play to, the
+# narrow font the window's layout is made for, and Qt's Wayland platform (the
+# window otherwise runs through XWayland on a Wayland desktop).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core, hicolor-icon-theme")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pipewire-pulse | pulseaudio, fonts-dejavu-extra, qt6-wayland")
 # The long description; CPack puts the summary above it and indents it as the
 # control file wants.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Quorvex plays sine tones and frequency sweeps on the sound card: fast and

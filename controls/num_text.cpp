@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cfloat>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <locale.h>
 #include <string>
@@ -110,10 +110,13 @@ bool ParseIntBody(const QString& body, long double& out) {
 }
 
 // General format for magnitudes the pattern cannot sensibly spell out.
+// Numbers are written as in the C locale (to_chars ignores the user's,
+// whose separator may take several bytes) and the field's separator goes in
+// afterwards.
 QString GeneralFormat(double v, QChar decimal) {
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%.15G", v);
-    QString s = QString::fromLatin1(buf);
+    const std::to_chars_result r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 15);
+    QString s = QString::fromLatin1(buf, r.ptr - buf).toUpper();
     s.replace(u'.', decimal);
     return s;
 }
@@ -346,11 +349,13 @@ QString FormatPattern(double v, const QString& pattern, QChar decimal) {
     std::string ds(15, '0');
     int e = 0;
     if (a != 0.0) {
+        // d.dddddddddddddde±x, in the C locale whatever the user's: the
+        // digits are read at fixed places.
         char buf[40];
-        std::snprintf(buf, sizeof buf, "%.14e", a);
+        const std::to_chars_result r = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific, 14);
         ds[0] = buf[0];
         for (int k = 1; k < 15; ++k) ds[static_cast<std::size_t>(k)] = buf[k + 1];
-        e = std::atoi(buf + 17);
+        std::from_chars(buf + 17 + (buf[17] == '+'), r.ptr, e);
     }
     auto digitAt = [&](int place) {
         const int k = e - place;

@@ -42,10 +42,23 @@ void NoisePlayer::Stop() {
     if (handle_ == 0) {
         return;
     }
+    // The reset gives the header back; it is unprepared while the handle is
+    // still open, since a closed device refuses every call.
     device_.waveOutReset(handle_);
-    device_.waveOutClose(handle_);
     device_.waveOutUnprepareHeader(handle_, &header_);
+    device_.waveOutClose(handle_);
     handle_ = 0;
+}
+
+void NoisePlayer::customEvent(QEvent* event) {
+    // Stop forgets the handle before its own close arrives, and a new play
+    // has a new one: a close on the handle still held was nobody's request.
+    const auto* close = static_cast<WaveOutEvent*>(event);
+    if (event->type() != MM_WOM_CLOSE || handle_ == 0 || close->handle() != handle_) {
+        return;
+    }
+    handle_ = 0;  // the device has let go of it: nothing to reset or close
+    if (lost_) lost_(close->cause());
 }
 
 }  // namespace quorvex

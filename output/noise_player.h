@@ -7,8 +7,10 @@
 // Thread note: user-interface thread only.
 
 #include <QObject>
+#include <functional>
 #include <memory>
 #include <string_view>
+#include <utility>
 
 #include "output/wave_device.h"
 
@@ -41,10 +43,16 @@ public:
 
     bool playing() const { return handle_ != 0; }
 
+    // Called once each time the noise stops without a Stop: the device
+    // closed the stream by itself, for the reason given (the sound server
+    // or the output went away). playing() is false by then, and the next
+    // PlayWaveResource opens afresh.
+    void SetLostHandler(std::function<void(LossCause)> lost) { lost_ = std::move(lost); }
+
 protected:
-    // The device's notifications need no handling here: a stop already
-    // knows everything they would say.
-    void customEvent(QEvent*) override {}
+    // Of the device's notifications only a close that no Stop asked for
+    // matters: a stop already knows everything the others would say.
+    void customEvent(QEvent* event) override;
 
 private:
     std::unique_ptr<WaveOutDevice> own_device_;
@@ -52,6 +60,7 @@ private:
     HWAVEOUT handle_ = 0;
     MMRESULT last_open_result_ = MMSYSERR_NOERROR;
     WAVEHDR header_{};
+    std::function<void(LossCause)> lost_;
 };
 
 }  // namespace quorvex

@@ -38,4 +38,6 @@ std::string LossReason(LossCause cause) {
 
 std::string OutputLostText(LossCause cause) { return "Output stopped.\r" + LossReason(cause); }
 
+std::string NoiseLostText(LossCause cause) { return "White noise stopped.\r" + LossReason(cause); }
+
 }  // namespace quorvex

@@ -41,4 +41,8 @@ std::string LossReason(LossCause cause);
 // "Output stopped.\r" followed by LossReason: the tone's device was lost.
 std::string OutputLostText(LossCause cause);
 
+// "White noise stopped.\r" followed by LossReason: the noise's device was
+// lost.
+std::string NoiseLostText(LossCause cause);
+
 }  // namespace quorvex

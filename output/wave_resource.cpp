@@ -2,7 +2,6 @@
 #include "output/wave_resource.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 
 // The WhiteNoise file is generated at build time and assembled in as it is.
@@ -31,8 +30,13 @@ struct Resource {
     std::span<const std::byte> bytes;
 };
 
+// Resource names are the program's own ASCII words, so case is ASCII case:
+// the C library's toupper follows the user's locale, and in Turkish the
+// upper case of 'i' is not 'I'.
+constexpr char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
 bool SameIgnoringCase(std::string_view a, std::string_view b) {
-    return std::ranges::equal(a, b, [](unsigned char x, unsigned char y) { return std::toupper(x) == std::toupper(y); });
+    return std::ranges::equal(a, b, [](char x, char y) { return AsciiUpper(x) == AsciiUpper(y); });
 }
 
 std::uint32_t Read(std::span<const std::byte> bytes, std::size_t at, int width) {

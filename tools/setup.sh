@@ -12,7 +12,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   sox xvfb xdotool x11-apps netpbm hyperfine
-  help2man librsvg2-bin desktop-file-utils appstream dpkg-dev
+  locales  # sources from which tests build the Turkish and Pashto locales
+  help2man librsvg2-bin desktop-file-utils appstream dpkg-dev lintian man-db
 )
 
 missing=()

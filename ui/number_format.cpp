@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/number_format.h"
 
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
 
 namespace quorvex::ui {
 
@@ -14,16 +13,23 @@ std::string FormatGeneral4(double x, std::string_view decimal_separator) {
     if (std::isinf(x)) return x < 0 ? "-INF" : "INF";
     if (x == 0) return "0";
 
-    // glibc prints the exact binary value, so a digit of 5 right after the
+    // The exact binary value in decimal, so a digit of 5 right after the
     // fourth means "at least half": rounding up there rounds halves away
-    // from zero, which printf's own rounding (ties to even) would not.
-    // 800 digits cover the longest exact expansion of a double.
+    // from zero, which the conversion's own rounding (ties to even) would
+    // not. 800 digits cover the longest exact expansion of a double. Written
+    // as in the C locale (to_chars ignores the user's, whose separator may
+    // take several bytes), so the digits stand at fixed places; the
+    // caller's separator goes in below.
     char text[900];
-    std::snprintf(text, sizeof text, "%.800e", std::fabs(x));
+    const std::to_chars_result written =
+        std::to_chars(text, text + sizeof text, std::fabs(x), std::chars_format::scientific, 800);
     std::string digits{text[0]};
     digits.append(text + 2, 3);
-    const char* exponent_part = std::strchr(text, 'e');
-    int e = std::atoi(exponent_part + 1) + 1;  // value = 0.d1d2d3d4 x 10^e
+    const char* exponent_part = std::find(text, written.ptr, 'e') + 1;
+    if (*exponent_part == '+') ++exponent_part;
+    int e = 0;
+    std::from_chars(exponent_part, written.ptr, e);
+    ++e;  // value = 0.d1d2d3d4 x 10^e
     if (text[5] >= '5') {
         int i = 3;
         while (i >= 0 && digits[static_cast<std::size_t>(i)] == '9') digits[static_cast<std::size_t>(i--)] = '0';

@@ -86,8 +86,8 @@ TfToneGenerator::TfToneGenerator(std::unique_ptr<WaveOutDevice> own_device, Wave
 }
 
 TfToneGenerator::~TfToneGenerator() {
-    // FormDestroy: output stops first (within Playback::kCloseTimeout, then
-    // the device is dropped); the memory goes with gen_.
+    // FormDestroy: output stops first (the device is closed without waiting
+    // on the server); the memory goes with gen_.
     playback_->FormDestroy();
 }
 
@@ -264,6 +264,7 @@ void TfToneGenerator::BindHandlers() {
     connect(btnStart, &QPushButton::clicked, this, [this] { playback_->btnStartClick(); });
     connect(btnExit, &QPushButton::clicked, this, [this] { playback_->btnExitClick(); });
     connect(btnAddWhiteNoise, &QPushButton::clicked, this, [this] { btnAddWhiteNoiseClick(); });
+    noise_->SetLostHandler([this](LossCause cause) { WhiteNoiseLost(cause); });
     for (QPushButton* b : {btnStart, btnExit, btnAddWhiteNoise}) b->installEventFilter(this);
 }
 
@@ -387,6 +388,12 @@ bool TfToneGenerator::eventFilter(QObject* watched, QEvent* event) {
 // --- ControlPanel and PlaybackView --------------------------------------------
 
 void TfToneGenerator::SetLastMarkerText(const std::string& text) { lblLastMarker->SetCaption(text); }
+
+ChannelFrequencies TfToneGenerator::ManualFrequencies() {
+    tkbLeftFrequencyChange();
+    tkbRightFrequencyChange();
+    return {gen_.fl, gen_.fr};
+}
 
 int TfToneGenerator::LowPowerPosition() const { return tbLowPower->Position(); }
 

@@ -26,6 +26,7 @@ namespace quorvex {
 class Playback;
 class WaveOutDevice;
 class NoisePlayer;
+enum class LossCause : std::uint8_t;
 class TKvNumSpin;
 class TKvGradient;
 }  // namespace quorvex
@@ -88,8 +89,8 @@ public:
     void edtF1Change();
     void edtF2Change();
 
-    void tkbLeftFrequencyChange() override;
-    void tkbRightFrequencyChange() override;
+    void tkbLeftFrequencyChange();
+    void tkbRightFrequencyChange();
     void cbLockFreqClick();
     void cbChirpClick();
     void timerChirpTimer();
@@ -97,9 +98,15 @@ public:
     void btnStartKeyDown(int key);
 
     void btnAddWhiteNoiseClick();
+    // The noise stopped without a click (the sound server or the output
+    // went away, as `cause` says): the button goes back to off, so the next
+    // click starts it again, and the user is told why.
+    void WhiteNoiseLost(LossCause cause);
 
-    // --- ControlPanel (with the two bar handlers above) --------------------
+    // --- ControlPanel --------------------------------------------------------
     void SetLastMarkerText(const std::string& text) override;
+    // Runs the two bar handlers, left first, as a start of manual output does.
+    ChannelFrequencies ManualFrequencies() override;
     int LowPowerPosition() const override;
 
     // --- PlaybackView ------------------------------------------------------

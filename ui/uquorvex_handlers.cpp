@@ -6,7 +6,6 @@
 #include <QPushButton>
 
 #include <array>
-#include <cctype>
 #include <string_view>
 
 #include "controls/kv_num_spin.h"
@@ -35,8 +34,12 @@ constexpr std::array<SpeedItem, 5> kSpeeds{{
     {"No sweep", speeds::no_sweep},
 }};
 
+// The captions are the program's own ASCII words: lowered by ASCII rules,
+// not by the user's locale (Turkish lowers 'I' to a dotless i).
 std::string LowerCase(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : s) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
     return s;
 }
 
@@ -258,6 +261,12 @@ void TfToneGenerator::btnAddWhiteNoiseClick() {
         btnAddWhiteNoise->setText(QStringLiteral("White Noise ON"));
         gen_.WhiteRunning = true;
     }
+}
+
+void TfToneGenerator::WhiteNoiseLost(LossCause cause) {
+    btnAddWhiteNoise->setText(QStringLiteral("White Noise OFF"));
+    gen_.WhiteRunning = false;
+    ShowWarning(NoiseLostText(cause));
 }
 
 }  // namespace quorvex

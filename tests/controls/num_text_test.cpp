@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "tests/support/scoped_c_locale.h"
+
 namespace quorvex {
 namespace {
 
@@ -103,36 +105,54 @@ TEST(DerivedForms, HexAndBinaryTextsFollowTheIntegerForm) {
     EXPECT_EQ(f.value, 1.7e308) << "the float notation's upper bound";
 }
 
+struct PatternCase {
+    double v;
+    const char* pattern;
+    const char* text;  // with "." for the separator
+};
+const PatternCase kPatternCases[] = {
+    {0.0, "#0.00#", "0.00"},
+    {0.009999999776482582, "#0.00#", "0.01"},
+    {0.029999999329447746, "#0.00#", "0.03"},
+    {1.2, "#0.00#", "1.20"},
+    {5, "#0.00#", "5.00"},
+    {123.4565, "#0.00#", "123.457"},
+    {0.125, "#0.00", "0.13"},   // an exact binary half: away from zero
+    {0.015, "#0.00", "0.02"},   // 0.01499999… in binary, 0.015 in decimal
+    {2.5, "#0", "3"},
+    {-2.5, "#0", "-3"},
+    {2500, "#0.#", "2500"},
+    {0.0010000000474974513, "#0.#", "0"},
+    {-0.001, "#0.#", "0"},      // no negative zero
+    {-0.05, "#0.#", "-0.1"},
+    {0.5, "#.#", ".5"},
+    {9.96, "#0.#", "10"},       // the carry reaches the integer part
+    {999999999999999.9, "#0", "1000000000000000"},
+    {1.7e308, "#0.#", "1.7E+308"},
+    {1e18, "#0.#", "1E+18"},
+};
+
 TEST(FormatPattern, RoundsTheDecimalValueHalfAwayFromZero) {
-    struct Case {
-        double v;
-        const char* pattern;
-        const char* text;
-    };
-    const Case cases[] = {
-        {0.0, "#0.00#", "0.00"},
-        {0.009999999776482582, "#0.00#", "0.01"},
-        {0.029999999329447746, "#0.00#", "0.03"},
-        {1.2, "#0.00#", "1.20"},
-        {123.4565, "#0.00#", "123.457"},
-        {0.125, "#0.00", "0.13"},   // an exact binary half: away from zero
-        {0.015, "#0.00", "0.02"},   // 0.01499999… in binary, 0.015 in decimal
-        {2.5, "#0", "3"},
-        {-2.5, "#0", "-3"},
-        {2500, "#0.#", "2500"},
-        {0.0010000000474974513, "#0.#", "0"},
-        {-0.001, "#0.#", "0"},      // no negative zero
-        {-0.05, "#0.#", "-0.1"},
-        {0.5, "#.#", ".5"},
-        {9.96, "#0.#", "10"},       // the carry reaches the integer part
-        {999999999999999.9, "#0", "1000000000000000"},
-        {1.7e308, "#0.#", "1.7E+308"},
-    };
-    for (const Case& c : cases) {
+    for (const PatternCase& c : kPatternCases) {
         EXPECT_EQ(FormatPattern(c.v, QString::fromLatin1(c.pattern), u'.'), QString::fromLatin1(c.text))
             << c.v << " " << c.pattern;
     }
     EXPECT_EQ(FormatPattern(1.25, "#0.00#", u','), "1,25");
+}
+
+// The C library's own locale has no say: under Pashto rules its decimal
+// separator is the two-byte Arabic decimal separator, and digits read at
+// fixed places in its output came out garbled ("5,?0" for 5). The field's
+// separator (here the same one) is what the text shows.
+TEST(FormatPattern, SameTextsWhenTheCLibrarysSeparatorTakesSeveralBytes) {
+    const testing_support::ScopedCLocale pashto(LC_NUMERIC_MASK, "ps_AF.UTF-8");
+    if (!pashto.ok()) GTEST_SKIP() << pashto.error();
+    const QChar separator = u'\u066B';
+    for (const PatternCase& c : kPatternCases) {
+        EXPECT_EQ(FormatPattern(c.v, QString::fromLatin1(c.pattern), separator),
+                  QString::fromLatin1(c.text).replace(u'.', separator))
+            << c.v << " " << c.pattern;
+    }
 }
 
 // Typed texts, checked and converted as on Enter.

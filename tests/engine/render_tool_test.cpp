@@ -144,8 +144,8 @@ TEST_F(RenderToolTest, SteadyTonesMatchAnIndependentOscillator) {
         {{"--speed", "no-sweep", "--from", "$1B8", "--left-level", "20", "--step", "10", "--right-level", "26",
           "--channels", "180", "--chunks", "2"},
          LevelToAmplitude(20, 10), 440, -LevelToAmplitude(26, 10), 440, 2 * 11025},
-        // Limits that do not parse fall back to 150 and 300 Hz.
-        {{"--speed", "no-sweep", "--from", "abc", "--to", "1 ", "--chunks", "1"}, a12, 150, a12, 150, 11025},
+        // Limits read as the window's limit fields read them: leading blanks, a sign, hex.
+        {{"--speed", "no-sweep", "--from", " +0x96", "--to", "300", "--chunks", "1"}, a12, 150, a12, 150, 11025},
         // The manual bars, each on its own: 179 is one linear step up, 90 the middle.
         {{"--speed", "manual", "--mode", "linear", "--left-bar", "179", "--right-bar", "90", "--chunks", "2"},
          a12, BarFrequency(20, 20000, modes::linear, 180, 1, 179), a12,

@@ -9,12 +9,8 @@ out=$(mktemp -d /tmp/quorvex-package.XXXXXX)
 trap 'rm -rf "$out"' EXIT
 
 arch=$(dpkg --print-architecture)
-cpack -G DEB --config "$build/CPackConfig.cmake" -B "$out" >"$out/cpack.log" 2>&1 || { cat "$out/cpack.log"; exit 1; }
-deb=$out/quorvex_${version}_${arch}.deb
-if [ ! -f "$deb" ]; then
-  echo "FAIL: no $(basename "$deb"); made:"; ls "$out"
-  exit 1
-fi
+source "$(dirname "$0")/make_package.sh"
+make_package "$build" "$out" "$version"
 
 fail=0
 field() { dpkg-deb -f "$deb" "$1"; }
@@ -35,7 +31,12 @@ expect Depends '(^|, )libqt6widgets6 '
 expect Depends '(^|, )libqt6gui6 '
 expect Depends '(^|, )libpulse0 '
 expect Depends '(^|, )libc6 '
-expect Depends '(^|, )fonts-dejavu-extra(,|$)'
+# The icon's theme; the window's narrow font and Wayland platform are
+# recommended, as is a sound server.
+expect Depends '(^|, )hicolor-icon-theme(,|$)'
+expect Recommends '(^|, )fonts-dejavu-extra(,|$)'
+expect Recommends '(^|, )qt6-wayland(,|$)'
+expect Recommends '(^|, )pipewire-pulse \| pulseaudio(,|$)'
 
 # The same files as an install, under /usr.
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./usr/||' | LC_ALL=C sort >"$out/contents"

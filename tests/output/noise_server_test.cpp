@@ -98,5 +98,43 @@ TEST(NoiseOnServer, NoiseAndToneAreMixedAndBothPlayedExactly) {
     EXPECT_GT(CheckToneUnderNoise(right, samples, start, Channel(tone, 1)), 8500u);
 }
 
+// The server goes away while the noise plays (its process ends at once, as
+// in a crash): the player reports the loss once and no longer counts as
+// playing, so the next start opens afresh, and with a server back it is
+// heard.
+TEST(NoiseOnServer, ALostServerIsReportedOnceAndTheNextPlayIsHeard) {
+    NoisePlayer noise;
+    int losses = 0;
+    LossCause cause = LossCause::None;
+    noise.SetLostHandler([&](LossCause why) {
+        ++losses;
+        cause = why;
+    });
+    {
+        PrivatePulseServer server;
+        ASSERT_TRUE(server.ok()) << server.error();
+        ASSERT_TRUE(noise.PlayWaveResource("WhiteNoise"));
+        WaitUntil([] { return false; }, 300);
+        server.Kill();
+        ASSERT_TRUE(WaitUntil([&] { return losses > 0; }, 3000));
+        EXPECT_FALSE(noise.playing());
+        EXPECT_EQ(cause, LossCause::ServerGone);
+    }
+    WaitUntil([] { return false; }, 200);
+    EXPECT_EQ(losses, 1);
+
+    PrivatePulseServer again;
+    ASSERT_TRUE(again.ok()) << again.error();
+    ASSERT_TRUE(again.StartRecording());
+    ASSERT_TRUE(noise.PlayWaveResource("WhiteNoise"));
+    WaitUntil([] { return false; }, 500);
+    noise.Stop();
+    const std::vector<std::int16_t> recording = again.StopRecording();
+    const std::optional<WaveData> wave = ReadWave(FindWaveResource("WhiteNoise"));
+    const auto* first = reinterpret_cast<const std::int16_t*>(wave->samples.data());
+    EXPECT_GE(testing_support::Find(Channel(recording, 0), std::vector<std::int16_t>(first, first + 4410)), 0);
+    EXPECT_EQ(losses, 1);
+}
+
 }  // namespace
 }  // namespace quorvex

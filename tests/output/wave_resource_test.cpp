@@ -3,13 +3,17 @@
 
 #include "output/wave_resource.h"
 
+#include <QCoreApplication>
 #include <gtest/gtest.h>
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "output/noise_player.h"
 #include "output/virtual_wave_device.h"
+#include "tests/support/scoped_c_locale.h"
 
 namespace quorvex {
 namespace {
@@ -46,6 +50,30 @@ TEST(WaveResource, WhiteNoiseIsTheDocumentedFileFoundInAnyCase) {
     }
     for (const char* name : {"", "White Noise", "WhiteNoise2", "Noise"}) {
         EXPECT_TRUE(FindWaveResource(name).empty()) << name;
+    }
+}
+
+// The user's locale has no say in the lookup: under Turkish rules the C
+// library's upper case of 'i' is 'i' (its capital, a dotted I, takes two
+// bytes), and the button's "WhiteNoise" then missed the stored WHITENOISE.
+TEST(WaveResource, NamesMatchByAsciiCaseUnderATurkishLocale) {
+    const testing_support::ScopedCLocale turkish(LC_CTYPE_MASK, "tr_TR.UTF-8");
+    if (!turkish.ok()) GTEST_SKIP() << turkish.error();
+    const std::byte* stored = FindWaveResource("WHITENOISE").data();
+    ASSERT_NE(stored, nullptr);
+    const struct {
+        const char* name;
+        bool found;
+    } rows[] = {
+        {"WhiteNoise", true},  // as the button asks for it
+        {"whitenoise", true},
+        {"WHITENOISE", true},
+        {"Wh\xC4\xB1teNoise", false},  // a dotless i is another letter
+        {"Wh\xC4\xB0teNoise", false},  // and so is a dotted capital I
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(FindWaveResource(row.name).data(), row.found ? stored : nullptr);
     }
 }
 
@@ -151,12 +179,68 @@ TEST(NoisePlayer, LoopsTheWholeResourceUntilStopped) {
     EXPECT_TRUE(std::equal(first, first + frames, device.played().begin() + frames));
     EXPECT_TRUE(std::equal(first, first + 10, device.played().begin() + 2 * frames));
 
+    const std::size_t before = device.calls().size();
     player.Stop();
+    // Each once, on the open handle: the header is unprepared before the
+    // close, which a closed device would refuse.
+    EXPECT_EQ(std::vector<std::string>(device.calls().begin() + static_cast<std::ptrdiff_t>(before), device.calls().end()),
+              (std::vector<std::string>{"reset", "unprepare", "close"}));
     EXPECT_FALSE(device.is_open());
     EXPECT_FALSE(player.playing());
     player.Stop();  // nothing plays: nothing happens
     EXPECT_TRUE(player.PlayWaveResource("WhiteNoise"));
     EXPECT_TRUE(device.is_open());
+}
+
+// Only a close that no Stop asked for is a loss, reported once; a close that
+// arrives after the player moved on (stopped, or playing anew) is not.
+TEST(NoisePlayer, ALostStreamIsReportedOnceAndTheNextPlayOpensAfresh) {
+    const struct {
+        const char* name;
+        std::function<void(NoisePlayer&, VirtualWaveDevice&)> steps;  // the close is delivered after them
+        int losses;
+        bool playing;
+    } cases[] = {
+        {"the server goes while it plays", [](NoisePlayer&, VirtualWaveDevice& d) { d.LoseDevice(); }, 1, false},
+        {"the output goes while it plays",
+         [](NoisePlayer&, VirtualWaveDevice& d) { d.LoseDevice(LossCause::DeviceGone); }, 1, false},
+        {"stopped by the user", [](NoisePlayer& p, VirtualWaveDevice&) { p.Stop(); }, 0, false},
+        {"stopped before the loss's close arrives",
+         [](NoisePlayer& p, VirtualWaveDevice& d) {
+             d.LoseDevice();
+             p.Stop();
+         },
+         0, false},
+        {"played anew before the loss's close arrives",
+         [](NoisePlayer& p, VirtualWaveDevice& d) {
+             d.LoseDevice();
+             EXPECT_TRUE(p.PlayWaveResource("WhiteNoise"));
+         },
+         0, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualWaveDevice device;
+        NoisePlayer player(device);
+        int losses = 0;
+        player.SetLostHandler([&](LossCause) {
+            ++losses;
+            EXPECT_FALSE(player.playing());
+        });
+        ASSERT_TRUE(player.PlayWaveResource("WhiteNoise"));
+        c.steps(player, device);
+        QCoreApplication::sendPostedEvents();
+        EXPECT_EQ(losses, c.losses);
+        EXPECT_EQ(player.playing(), c.playing);
+        EXPECT_EQ(device.is_open(), c.playing);
+
+        // Whatever happened, the next play sounds.
+        ASSERT_TRUE(player.PlayWaveResource("WhiteNoise"));
+        EXPECT_EQ(device.Advance(100), 100u);
+        player.Stop();
+        QCoreApplication::sendPostedEvents();
+        EXPECT_EQ(losses, c.losses);
+    }
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -66,10 +68,57 @@ TEST(CommandLine, RenderToolAnswersHelpAndVersionAndRefusesTheRest) {
         // Wherever it stands, even after an option missing its output file.
         {{"--speed", "slow", "--help"}, 0, "Usage: quorvex-render", ""},
         {{"--version"}, 0, "quorvex-render " QUORVEX_VERSION "\n", ""},
+        {{"-v"}, 0, "quorvex-render " QUORVEX_VERSION "\n", ""},
+        {{"-V"}, 0, "quorvex-render " QUORVEX_VERSION "\n", ""},
         {{"--bogus"}, 2, "", "quorvex-render: unknown option '--bogus'\nTry 'quorvex-render --help'"},
+        {{"--bogus=1"}, 2, "", "quorvex-render: unknown option '--bogus'\n"},
+        {{"-Z"}, 2, "", "quorvex-render: unknown option '-Z'\n"},
         {{"-o"}, 2, "", "-o needs a value"},
+        {{"-o", "-", "--speed"}, 2, "", "--speed needs a value"},
+        {{"-o", "-", "--sp"}, 2, "", "--speed needs a value"},
+        {{"--output"}, 2, "", "--output needs a value"},
+        {{"-o", "-", "--markers=yes"}, 2, "", "option --markers takes no value"},
+        {{"-o", "-", "--mark=yes"}, 2, "", "option --markers takes no value"},
+        {{"-o", "-", "--left=3"}, 2, "", "ambiguous option '--left=3' (--left-level, --left-off, --left-bar)"},
+        {{"-o", "-", "sweep.wav"}, 2, "", "unexpected argument 'sweep.wav'"},
         {{}, 2, "", "no output file given"},
     });
+}
+
+// GNU forms: values joined with "=" or to a short option, options after
+// arguments' values, unique abbreviations.
+TEST(CommandLine, RenderToolTakesGnuForms) {
+    CheckCases(QUORVEX_RENDER_PATH, {
+        {{"--speed=slow", "-o-", "--chunks=1"}, 0, "RIFF", ""},
+        {{"--output", "-", "--speed", "no-sweep", "--chunks", "1"}, 0, "RIFF", ""},
+        {{"--output=-", "--sp=manual", "--chu=1"}, 0, "RIFF", ""},
+        {{"-o/dev/null", "--speed=no-sweep", "--chunks=1", "--from= 1000", "--to=$3E8"}, 0, "", ""},
+        {{"--chunks", "1", "--speed", "no-sweep", "--output=/dev/null"}, 0, "", ""},
+    });
+}
+
+// A limit that is not a whole number is refused and named, not replaced by
+// the window's fall-back limits; values too long to read are cut.
+TEST(CommandLine, RenderToolRefusesValuesNamingThem) {
+    std::vector<Case> cases;
+    for (const char* limit : {"1000.5", "1e3", "1000 ", "2147483648", "", "abc"}) {
+        for (const char* option : {"--from", "--to"}) {
+            cases.push_back({{"-o", "/dev/null", option, limit}, 2, "",
+                             std::string("quorvex-render: invalid value '") + limit + "' for " + option + " (a whole number of Hz)\n"});
+        }
+    }
+    cases.push_back({{"-o", "/dev/null", "--from=0"}, 2, "", "cannot render with the limits 0 Hz and 20000 Hz"});
+    cases.push_back({{"-o", "/dev/null", "--step=0"}, 2, "", "invalid value '0' for --step (a whole number 1..30)"});
+    cases.push_back({{"-o", "/dev/null", "--speed=fast"}, 2, "", "invalid value 'fast' for --speed (one of: fast-smooth"});
+    const std::string long_value(10000, 'x');
+    cases.push_back({{"-o", "/dev/null", "--speed=" + long_value}, 2, "",
+                     "invalid value '" + std::string(60, 'x') + "...' for --speed"});
+    cases.push_back({{"-o", "/dev/null", "--from", long_value}, 2, "", "invalid value '" + std::string(60, 'x') + "...' for --from"});
+    cases.push_back({{"-o", "/dev/null", "--" + long_value}, 2, "", "unknown option '--" + std::string(58, 'x') + "...'"});
+    // Cut before a character, never inside one: 59 ASCII bytes, then "é".
+    cases.push_back({{"-o", "/dev/null", "--mode=" + std::string(59, 'x') + "\xC3\xA9" + long_value}, 2, "",
+                     "invalid value '" + std::string(59, 'x') + "...' for --mode"});
+    CheckCases(QUORVEX_RENDER_PATH, cases);
 }
 
 TEST(CommandLine, WindowProgramTakesOnlyHelpVersionAndToolkitOptions) {
@@ -80,7 +129,8 @@ TEST(CommandLine, WindowProgramTakesOnlyHelpVersionAndToolkitOptions) {
     CheckCases(QUORVEX_PATH, {
         {{"--help"}, 0, "Usage: quorvex [options]\n", "", no_display},
         {{"--help"}, 0, "Usage: quorvex [options]\n", ""},
-        {{"--help-all"}, 0, "Usage: ", "", no_display},
+        // With the toolkit's own options.
+        {{"--help-all"}, 0, "Usage: quorvex [options]\n", "", no_display},
         {{"--version"}, 0, "quorvex " QUORVEX_VERSION "\n", "", no_display},
         {{"-v"}, 0, "quorvex " QUORVEX_VERSION "\n", ""},
         // The toolkit's standard options are taken by the toolkit.
@@ -89,9 +139,50 @@ TEST(CommandLine, WindowProgramTakesOnlyHelpVersionAndToolkitOptions) {
         {{"--bogus"}, 2, "", "Unknown option 'bogus'", no_display},
         {{"--speed", "slow"}, 2, "", "Unknown option 'speed'"},
         {{"sweep.wav"}, 2, "", "quorvex: unexpected argument 'sweep.wav'"},
+        // A toolkit option without its value.
+        {{"-style"}, 2, "", "quorvex: option '-style' needs a value\n", no_display},
+        {{"--version", "-stylesheet"}, 2, "", "quorvex: option '-stylesheet' needs a value\n", no_display},
         // Without a display the window cannot open: said plainly.
         {{}, 1, "", "quorvex: no display to show the window on", no_display},
     });
+}
+
+TEST(CommandLine, WindowProgramHelpAllListsTheToolkitOptions) {
+    ProcessOptions options;
+    options.args = {QUORVEX_PATH, "--help-all"};
+    options.capture_stdout = true;
+    const ProcessResult all = RunProcess(options);
+    options.args = {QUORVEX_PATH, "--help"};
+    const ProcessResult help = RunProcess(options);
+    ASSERT_EQ(all.status, 0) << all.err;
+    ASSERT_EQ(help.status, 0) << help.err;
+    for (const char* option : {"--platform", "--qwindowgeometry", "--reverse", "--session"}) {
+        EXPECT_NE(all.out.find(std::string("  ") + option + " "), std::string::npos) << option << " in\n" << all.out;
+        EXPECT_EQ(help.out.find(std::string("  ") + option + " "), std::string::npos) << option << " in\n" << help.out;
+    }
+}
+
+// Help and version into a full disk: the failed write is an error.
+TEST(CommandLine, HelpAndVersionReportAFailedWrite) {
+    struct WriteCase {
+        const char* program;
+        const char* option;
+        const char* prefix;
+    };
+    for (const WriteCase& c : {WriteCase{QUORVEX_RENDER_PATH, "--help", "quorvex-render"},
+                               WriteCase{QUORVEX_RENDER_PATH, "--version", "quorvex-render"},
+                               WriteCase{QUORVEX_PATH, "--help", "quorvex"},
+                               WriteCase{QUORVEX_PATH, "--help-all", "quorvex"},
+                               WriteCase{QUORVEX_PATH, "--version", "quorvex"}}) {
+        SCOPED_TRACE(std::string(c.program) + " " + c.option);
+        ProcessOptions options;
+        options.args = {c.program, c.option};
+        options.stdout_file = "/dev/full";
+        const ProcessResult r = RunProcess(options);
+        EXPECT_EQ(r.status, 1);
+        const std::string message = std::string(c.prefix) + ": write error on standard output: " + std::strerror(ENOSPC) + "\n";
+        EXPECT_TRUE(r.err.ends_with(message)) << r.err;
+    }
 }
 
 std::uint32_t Le32(const std::string& b, std::size_t at) {

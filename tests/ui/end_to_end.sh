@@ -58,6 +58,11 @@ stop_recording() {
 # --- The program ------------------------------------------------------------------
 open_window "$program" || fail "the program ended at start-up or showed no window"
 
+# A dock matches the window to its desktop entry by the window's class.
+wm_class=$(sed -n 's/^StartupWMClass=//p' "$(dirname "$0")/../../ui/org.quorvex.Quorvex.desktop")
+xdotool search --class "^${wm_class}\$" 2>/dev/null | grep -qx "$window" ||
+    fail "the window's class is not the desktop entry's StartupWMClass '$wm_class'"
+
 # Fast smooth sweep: Enter presses Start.
 record "$work/fast.raw"
 xdotool key --window "$window" Return

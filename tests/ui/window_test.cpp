@@ -48,8 +48,12 @@ protected:
     TfToneGenerator& w = *window;
     GeneratorState& gen = w.gen();
 
-    // Hands the device's pending notifications to playback.
-    static void Deliver() { QCoreApplication::sendPostedEvents(); }
+    // Hands the device's pending notifications to playback, and those their
+    // handlers raise in turn: a stop's done notifications close the device,
+    // its close ends the playback, and a start waiting for it opens anew.
+    static void Deliver() {
+        for (int round = 0; round < 4; ++round) QCoreApplication::sendPostedEvents();
+    }
 
     void ShowActive() {
         w.show();
@@ -74,15 +78,11 @@ protected:
 
     void ToggleChirp() { QTest::keyClick(w.cbChirp, Qt::Key_Space); }
 
-    // While the device holds its closes back, releases each one as soon as
-    // it is held and `ready` says so: a stop's wait then lasts until the
-    // requests a test fires into it have arrived.
-    void ReleaseClosesWhen(QTimer& poll, std::function<bool()> ready) {
-        device.HoldCloses(true);
-        QObject::connect(&poll, &QTimer::timeout, [this, ready] {
-            if (device.held_closes() > 0 && ready()) device.ReleaseCloses();
-        });
-        poll.start(1);
+    // Lets the device post the closes it held back, and hands them over.
+    void ReleaseCloses() {
+        device.HoldCloses(false);
+        device.ReleaseCloses();
+        Deliver();
     }
 
     // Caption, controls, generator flags and device agree: output running
@@ -684,6 +684,7 @@ TEST_F(WindowTest, EnterPressesStartExceptInTheChirpRateField) {
         Deliver();
         EXPECT_TRUE(gen.sweep_running) << focus->metaObject()->className();
         w.btnStart->click();  // stop again
+        Deliver();
         EXPECT_FALSE(gen.sweep_running);
     }
 
@@ -702,7 +703,7 @@ TEST_F(WindowTest, AcceleratorsStartStopAndExit) {
     Deliver();
     EXPECT_EQ(Text(w.btnStart), "&STOP");
     QTest::keyClick(w.windowHandle(), Qt::Key_S, Qt::AltModifier);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !gen.sweep_running; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.playback().state() == PlaybackState::Idle; }));
     EXPECT_EQ(Text(w.btnStart), "&Start");
 
     Start();
@@ -728,6 +729,8 @@ TEST_F(WindowTest, StartAndStopThroughTheDevice) {
 
     w.btnStart->click();
     EXPECT_FALSE(gen.sweep_running);
+    EXPECT_EQ(Text(w.btnStart), "&STOP");  // until the device has closed
+    Deliver();
     EXPECT_FALSE(device.is_open());
     EXPECT_EQ(Text(w.btnStart), "&Start");
     EXPECT_TRUE(w.grpChannels->isEnabled());
@@ -744,6 +747,7 @@ TEST_F(WindowTest, SlowSweepWithMarkersReadsTheMarkerBox) {
     EXPECT_EQ(device.queue().size(), 2u);
     EXPECT_FALSE(w.chkOctaveMarker->isEnabled());
     w.btnStart->click();
+    Deliver();
     EXPECT_TRUE(w.chkOctaveMarker->isEnabled());  // slow: usable again
 }
 
@@ -928,12 +932,46 @@ TEST_F(WindowTest, WhiteNoiseThatCannotStartIsSaidAndChangesNothing) {
     EXPECT_TRUE(messages.empty());
 }
 
+// The noise's stream closed by the device (the sound server or the output
+// went away): the button and WhiteRunning go back to off, the user is told
+// once and why, and the next click starts the noise. A tone that plays
+// meanwhile is untouched.
+TEST_F(WindowTest, LostWhiteNoiseIsSaidOnceAndTheNextClickStartsIt) {
+    const std::pair<LossCause, const char*> losses[] = {
+        {LossCause::ServerGone, "White noise stopped.\rThe sound server closed the connection."},
+        {LossCause::DeviceGone, "White noise stopped.\rThe output device went away."},
+    };
+    Start();
+    for (const auto& [cause, text] : losses) {
+        SCOPED_TRACE(text);
+        messages.clear();
+        w.btnAddWhiteNoise->click();
+        ASSERT_TRUE(noise_device.is_open());
+        noise_device.LoseDevice(cause);
+        Deliver();
+        Deliver();
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].first, "Warning");
+        EXPECT_EQ(messages[0].second, text);
+        EXPECT_EQ(Text(w.btnAddWhiteNoise), "White Noise OFF");
+        EXPECT_FALSE(gen.WhiteRunning);
+        EXPECT_TRUE(gen.sweep_running);
+
+        w.btnAddWhiteNoise->click();
+        EXPECT_EQ(Text(w.btnAddWhiteNoise), "White Noise ON");
+        EXPECT_TRUE(gen.WhiteRunning);
+        EXPECT_TRUE(noise_device.is_open());
+        EXPECT_EQ(messages.size(), 1u);
+        w.btnAddWhiteNoise->click();
+    }
+}
+
 // --- Requests that arrive while output stops ------------------------------------------
 
 // Alt+S does not click Start at once: Qt delivers the shortcut's click from a
-// 100 ms timer. A speed change in that moment restarts output and waits for
-// the old device to close; the click lands inside that wait. It must neither
-// open a device there nor leave the wait hanging; the user meant Stop, so
+// 100 ms timer. A speed change in that moment restarts output, and the click
+// lands while the old device is still closing. It must neither open a device
+// before the close nor leave anything hanging; the user meant Stop, so
 // output ends.
 TEST_F(WindowTest, ShortcutClickArrivingDuringARestartStopsOutput) {
     const testing_support::HangGuard guard(std::chrono::seconds(20), "shortcut click inside a restart");
@@ -942,25 +980,23 @@ TEST_F(WindowTest, ShortcutClickArrivingDuringARestartStopsOutput) {
     ASSERT_EQ(Text(w.btnStart), "&STOP");
     bool clicked = false;
     QObject::connect(w.btnStart, &QPushButton::clicked, [&] { clicked = true; });
-    QTimer poll;
-    ReleaseClosesWhen(poll, [&] { return clicked; });
+    device.HoldCloses(true);  // a server slow to confirm the close
 
     QTest::keyClick(w.windowHandle(), Qt::Key_S, Qt::AltModifier);  // the click follows 100 ms later
     ASSERT_FALSE(clicked);
-    w.grpSweepSpeed->SetItemIndex(1);  // restarts: the wait for the close runs the shortcut's timer
-    poll.stop();
-    device.HoldCloses(false);
-    Deliver();
+    w.grpSweepSpeed->SetItemIndex(1);  // restarts: the new start waits for the old device's close
+    ASSERT_TRUE(QTest::qWaitFor([&] { return clicked; }));
+    EXPECT_EQ(Opens(), 1);
+    ReleaseCloses();
 
-    EXPECT_TRUE(clicked);
     EXPECT_EQ(Opens(), 1);
     ExpectConsistent(false);
     EXPECT_TRUE(w.lblFnow->isHidden());
 }
 
-// Each way a timer or a handler can reach playback during a stop's wait,
-// through the window's own handlers. Only a click asks for output again;
-// restarts find it stopping and leave it so.
+// Each way a timer or a handler can reach playback while a stop's close is
+// on its way, through the window's own handlers. Only a click asks for
+// output again; restarts find it stopping and leave it so.
 TEST_F(WindowTest, RequestsDuringAStopLeaveOneDeviceOrNone) {
     const struct {
         const char* name;
@@ -993,17 +1029,18 @@ TEST_F(WindowTest, RequestsDuringAStopLeaveOneDeviceOrNone) {
             c.request(w);
             fired = true;
         });
-        QTimer poll;
-        ReleaseClosesWhen(poll, [&] { return fired; });
-        w.btnStart->click();
-        poll.stop();
-        device.HoldCloses(false);
-        Deliver();
+        device.HoldCloses(true);
+        w.btnStart->click();  // returns at once; the close is held back
+        ASSERT_TRUE(QTest::qWaitFor([&] { return fired; }));
+        EXPECT_EQ(Opens(), opens_before) << "a device was opened before the close";
+        ReleaseCloses();
 
-        EXPECT_TRUE(fired);
         EXPECT_EQ(Opens() - opens_before, c.running_after ? 1 : 0);
         ExpectConsistent(c.running_after);
-        if (gen.sweep_running) w.btnStart->click();
+        if (gen.sweep_running) {
+            w.btnStart->click();
+            Deliver();
+        }
         messages.clear();
     }
 }
@@ -1024,8 +1061,9 @@ TEST_F(WindowTest, LostSoundServerIsReportedOnce) {
 }
 
 // The device never confirms its close (a sound server that stopped
-// answering): the window still goes, after the bounded wait, and the late
-// close reaches nothing. The limit below only catches a hang.
+// answering): the window still goes at once, closing the device without
+// waiting, and the late close reaches nothing. The limit below only catches
+// a hang.
 TEST_F(WindowTest, DestroyingTheWindowGivesUpOnACloseThatNeverComes) {
     Start();
     device.HoldCloses(true);
@@ -1053,8 +1091,9 @@ TEST_F(WindowTest, RapidTogglingNeverHangsAndStaysConsistent) {
     const int iterations = env ? std::atoi(env) : 2000;
     const testing_support::HangGuard guard(std::chrono::seconds(30 + iterations / 50), "rapid toggling");
     ShowActive();
-    // A close that does not come would now hang, and the guard would fail the
-    // run, instead of the stop giving up quietly after 2 s.
+    // A close that does not come would now leave playback closing, and the
+    // checks at the end would fail the run, instead of the device being
+    // dropped quietly after 2 s.
     w.playback().set_close_timeout(std::chrono::minutes(10));
     std::mt19937 random(20240607);
     const auto below = [&](unsigned n) { return static_cast<int>(random() % n); };
@@ -1087,7 +1126,9 @@ TEST_F(WindowTest, RapidTogglingNeverHangsAndStaysConsistent) {
         const PlaybackState state = w.playback().state();
         const bool playing = state == PlaybackState::Opened || state == PlaybackState::Looping ||
                              state == PlaybackState::Streaming || state == PlaybackState::Draining;
-        ASSERT_NE(state, PlaybackState::Stopping) << "a stop returned before its close";
+        const bool holds_device = playing || state == PlaybackState::Stopping ||
+                                  state == PlaybackState::StoppingThenStart;
+        ASSERT_EQ(device.is_open(), holds_device) << ToString(state);
         ASSERT_EQ(gen.sweep_running, playing) << ToString(state);
         ASSERT_EQ(gen.hWave_out == 0, state == PlaybackState::Idle) << ToString(state);
         ASSERT_TRUE(!device.is_open() || gen.hWave_out != 0) << "a device nobody knows of";
@@ -1107,6 +1148,7 @@ TEST_F(WindowTest, RapidTogglingNeverHangsAndStaysConsistent) {
     EXPECT_GT(delayed_clicks, 0);
     ExpectConsistent(gen.sweep_running);
     if (gen.sweep_running) w.btnStart->click();
+    Deliver();
     ExpectConsistent(false);
 }
 

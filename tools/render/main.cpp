@@ -5,6 +5,8 @@
 // Exit status: 0 written (or help shown); 2 bad options or limits the engine
 // cannot use (nothing written); 1 the output could not be written.
 
+#include <getopt.h>
+
 #include <array>
 #include <bit>
 #include <cerrno>
@@ -12,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,34 +36,52 @@ constexpr const char* kUsage =
     "Writes the tone generator's output, the samples the sound device would play,\n"
     "as a 16-bit stereo 44100 Hz WAV file.\n"
     "\n"
-    "  -o FILE                 where to write; - is standard output. A link is\n"
+    "Options:\n"
+    "Mandatory arguments to long options are mandatory for short options too.\n"
+    "  -o, --output=FILE       where to write; - is standard output. A link is\n"
     "                          followed, a FIFO or device is written as a stream,\n"
     "                          an existing file is overwritten in place\n"
-    "  --speed KIND            fast-smooth (default), fast-stepped, slow, manual,\n"
-    "                          no-sweep\n"
-    "  --mode MODE             log (default) or linear\n"
-    "  --range RANGE           wide (default, 20..20000 Hz), hf (1000..15000 Hz),\n"
-    "                          speech (300..3000 Hz), lf (50..1000 Hz)\n"
-    "  --from TEXT, --to TEXT  the range's limits, read as the window's limit\n"
-    "                          fields read them (not a number: 150 and 300 Hz)\n"
-    "  --left-level P          left level 0..26 steps down (default 12)\n"
-    "  --right-level P         right level 0..26 steps down (default 12)\n"
-    "  --step D                size of a level step, 1..30 (default 20)\n"
-    "  --channels HOW          in-phase (default), 180 or independent\n"
-    "  --left-off, --right-off silence a channel\n"
-    "  --markers               half-octave markers in a slow sweep\n"
-    "  --left-bar P            manual left frequency bar 1..180 (default 180,\n"
-    "                          the lower limit)\n"
-    "  --right-bar P           manual right frequency bar 1..180 (default 180)\n"
-    "  --passes N              fast kinds: passes of the looping buffer (default 1)\n"
-    "  --chunks N              streamed kinds: chunks of 250 ms (default 40; a slow\n"
-    "                          sweep ends by itself after 180)\n"
+    "      --speed=KIND        fast-smooth (default) or fast-stepped: one sweep of\n"
+    "                          about 1.3 s, repeated --passes times; slow: a 45 s\n"
+    "                          sweep in 250 ms chunks; manual: steady tones at the\n"
+    "                          --left-bar and --right-bar frequencies; no-sweep:\n"
+    "                          a steady tone at the lower limit\n"
+    "      --mode=MODE         log (default) or linear sweep\n"
+    "      --range=RANGE       wide (default, 20..20000 Hz), hf (1000..15000 Hz),\n"
+    "                          speech (300..3000 Hz) or lf (50..1000 Hz)\n"
+    "      --from=HZ           lower limit in Hz instead of the range's, a whole\n"
+    "                          number above 0 (decimal, or hexadecimal after $ or\n"
+    "                          0x), up to 2147483647\n"
+    "      --to=HZ             upper limit in Hz instead of the range's, the same\n"
+    "      --left-level=P      left level, P steps below full scale: 0..26\n"
+    "                          (default 12, that is -12 dB with the default step)\n"
+    "      --right-level=P     right level, the same (default 12)\n"
+    "      --step=D            size of a level step: 20/D dB, D 1..30 (default 20,\n"
+    "                          1 dB); a larger D gives smaller steps, so level P\n"
+    "                          plays at -20*P/D dB\n"
+    "      --channels=HOW      in-phase (default), 180 (right channel inverted)\n"
+    "                          or independent (in the window it unlinks the level\n"
+    "                          bars; here the levels are apart in every case)\n"
+    "      --left-off          silence the left channel\n"
+    "      --right-off         silence the right channel\n"
+    "      --markers           a slow sweep falls silent for 250 ms where it\n"
+    "                          crosses a half-octave\n"
+    "      --left-bar=P        manual left frequency bar 1..180: 1 is the upper\n"
+    "                          limit, 180 the lower (default 180)\n"
+    "      --right-bar=P       manual right frequency bar 1..180 (default 180)\n"
+    "      --passes=N          fast kinds: passes of the 1.3 s sweep, 1..%d\n"
+    "                          (default 1)\n"
+    "      --chunks=N          other kinds: 250 ms chunks to write, 1..%d\n"
+    "                          (default 40, 10 s; a slow sweep ends by itself\n"
+    "                          after 180)\n"
     "  -h, --help              show this help and exit\n"
-    "  --version               show the version and exit\n"
+    "  -v, -V, --version       show the version and exit\n"
     "\n"
-    "Exit status: 0 written, 1 the output could not be written, 2 bad options.\n"
+    "Exit status: 0 written (or help shown), 1 the output could not be written,\n"
+    "2 bad options or values (nothing written).\n"
     "\n"
-    "Example: quorvex-render -o - --speed slow | paplay\n";
+    "Examples:\n"
+    "  quorvex-render -o - --speed=slow | paplay\n";
 
 // WAV data sizes are 32-bit; a pass is at most one buffer, a chunk 250 ms.
 constexpr std::uint64_t kMaxDataBytes = 0xFFFFFFFFu - 36;
@@ -75,8 +96,8 @@ struct Settings {
     speeds speed = speeds::fast_smooth;
     modes mode = modes::logarithmic;
     ranges range = ranges::wide;
-    std::optional<std::string> from;
-    std::optional<std::string> to;
+    std::optional<std::int32_t> from;  // Hz, instead of the range's limits
+    std::optional<std::int32_t> to;
     int left_level = 12;
     int right_level = 12;
     int step = 20;
@@ -96,14 +117,33 @@ struct UsageError {
     std::string message;
 };
 
+// A value or argument as messages quote it: one too long to read is cut,
+// at a character's start, and ends in an ellipsis.
+std::string Quoted(std::string_view text) {
+    constexpr std::size_t kShown = 60;
+    std::string shown(text);
+    if (text.size() > kShown + 3) {
+        std::size_t cut = kShown;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+        shown.assign(text.substr(0, cut)).append("...");
+    }
+    return "'" + shown + "'";
+}
+
+std::string InvalidValue(std::string_view option, std::string_view value) {
+    // Appended piece by piece: GCC 12 at -O3 mistakes chained std::string
+    // concatenation for an overlapping copy (-Wrestrict).
+    std::string message = "invalid value ";
+    message.append(Quoted(value)).append(" for ").append(option);
+    return message;
+}
+
 template <typename T>
 T Choose(std::string_view option, std::string_view value, std::initializer_list<std::pair<std::string_view, T>> choices) {
     for (const auto& [name, v] : choices)
         if (name == value) return v;
-    // Appended piece by piece: GCC 12 at -O3 mistakes chained std::string
-    // concatenation for an overlapping copy (-Wrestrict).
-    std::string message = "invalid value '";
-    message.append(value).append("' for ").append(option).append(" (one of:");
+    std::string message = InvalidValue(option, value);
+    message.append(" (one of:");
     for (const auto& choice : choices) message.append(" ").append(choice.first);
     message.append(")");
     throw UsageError{message};
@@ -112,54 +152,135 @@ T Choose(std::string_view option, std::string_view value, std::initializer_list<
 int WholeNumber(std::string_view option, std::string_view value, int low, int high) {
     const std::optional<std::int32_t> n = ParseInteger(value);
     if (!n || *n < low || *n > high)
-        throw UsageError{"invalid value '" + std::string(value) + "' for " + std::string(option) + " (a whole number " +
-                         std::to_string(low) + ".." + std::to_string(high) + ")"};
+        throw UsageError{InvalidValue(option, value) + " (a whole number " + std::to_string(low) + ".." +
+                         std::to_string(high) + ")"};
     return *n;
+}
+
+// A frequency limit, read as the window's limit fields read it. Where the
+// window falls back to its default limits for a text that is not a whole
+// number, a command line says so instead of rendering something else.
+std::int32_t Limit(std::string_view option, std::string_view value) {
+    const std::optional<std::int32_t> n = ParseInteger(value);
+    if (!n) throw UsageError{InvalidValue(option, value) + " (a whole number of Hz)"};
+    return *n;
+}
+
+// Values of the long options that have no short form.
+enum LongOnly : int {
+    kSpeed = 256, kMode, kRange, kFrom, kTo, kLeftLevel, kRightLevel, kStep, kChannels,
+    kLeftOff, kRightOff, kMarkers, kLeftBar, kRightBar, kPasses, kChunks,
+};
+
+constexpr option kLongOptions[] = {
+    {"output", required_argument, nullptr, 'o'},
+    {"speed", required_argument, nullptr, kSpeed},
+    {"mode", required_argument, nullptr, kMode},
+    {"range", required_argument, nullptr, kRange},
+    {"from", required_argument, nullptr, kFrom},
+    {"to", required_argument, nullptr, kTo},
+    {"left-level", required_argument, nullptr, kLeftLevel},
+    {"right-level", required_argument, nullptr, kRightLevel},
+    {"step", required_argument, nullptr, kStep},
+    {"channels", required_argument, nullptr, kChannels},
+    {"left-off", no_argument, nullptr, kLeftOff},
+    {"right-off", no_argument, nullptr, kRightOff},
+    {"markers", no_argument, nullptr, kMarkers},
+    {"left-bar", required_argument, nullptr, kLeftBar},
+    {"right-bar", required_argument, nullptr, kRightBar},
+    {"passes", required_argument, nullptr, kPasses},
+    {"chunks", required_argument, nullptr, kChunks},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'v'},
+    {nullptr, 0, nullptr, 0},
+};
+// Leading ':' : a missing value is told apart from an unknown option.
+constexpr const char* kShortOptions = ":o:hvV";
+
+// The option that `argument` (its text as given) names, for messages: the
+// long name of a long option, however abbreviated; "-o" for a short one.
+std::string OptionName(std::string_view argument, int value) {
+    if (argument.starts_with("--"))
+        for (const option& o : kLongOptions)
+            if (o.name && o.val == value) return std::string("--") + o.name;
+    return std::string("-") + static_cast<char>(value);
+}
+
+// What getopt_long refused in `argument` (its text as given, empty for a
+// short option), said plainly.
+std::string Refusal(std::string_view argument, int optopt_value) {
+    if (!argument.starts_with("--")) return "unknown option '-" + std::string(1, static_cast<char>(optopt_value)) + "'";
+    const std::string_view name = argument.substr(2, argument.find('=') - 2);
+    const option* found = nullptr;
+    std::string matches;  // every option the name abbreviates
+    int count = 0;
+    for (const option& o : kLongOptions) {
+        if (!o.name || !std::string_view(o.name).starts_with(name)) continue;
+        if (std::string_view(o.name) == name) {
+            found = &o;
+            count = 1;
+            break;
+        }
+        found = &o;
+        matches.append(count++ ? ", --" : "--").append(o.name);
+    }
+    if (count > 1) return "ambiguous option " + Quoted(argument) + " (" + matches + ")";
+    // A known option refused: it was given a value it does not take.
+    if (found) return std::string("option --") + found->name + " takes no value";
+    return "unknown option " + Quoted(argument.substr(0, argument.find('=')));
 }
 
 Settings ParseArguments(int argc, char** argv) {
     Settings s;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view option = argv[i];
-        auto value = [&]() -> std::string_view {
-            if (i + 1 >= argc) throw UsageError{std::string(option) + " needs a value"};
-            return argv[++i];
-        };
-        if (option == "-h" || option == "--help") {
+    opterr = 0;  // the messages are ours
+    for (;;) {
+        const int previous = optind;
+        const int c = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr);
+        if (c == -1) break;
+        const std::string_view value = optarg ? optarg : "";
+        switch (c) {
+        case 'h':
             s.help = true;
             return s;
-        }
-        if (option == "--version") {
+        case 'v':
+        case 'V':
             s.version = true;
             return s;
-        }
-        if (option == "-o") s.out = value();
-        else if (option == "--speed")
-            s.speed = Choose<speeds>(option, value(), {{"fast-smooth", speeds::fast_smooth}, {"fast-stepped", speeds::fast_stepped},
-                                                       {"slow", speeds::slow}, {"manual", speeds::manual},
-                                                       {"no-sweep", speeds::no_sweep}});
-        else if (option == "--mode")
-            s.mode = Choose<modes>(option, value(), {{"log", modes::logarithmic}, {"linear", modes::linear}});
-        else if (option == "--range")
-            s.range = Choose<ranges>(option, value(),
+        case 'o': s.out = value; break;
+        case kSpeed:
+            s.speed = Choose<speeds>("--speed", value, {{"fast-smooth", speeds::fast_smooth}, {"fast-stepped", speeds::fast_stepped},
+                                                        {"slow", speeds::slow}, {"manual", speeds::manual},
+                                                        {"no-sweep", speeds::no_sweep}});
+            break;
+        case kMode: s.mode = Choose<modes>("--mode", value, {{"log", modes::logarithmic}, {"linear", modes::linear}}); break;
+        case kRange:
+            s.range = Choose<ranges>("--range", value,
                                      {{"wide", ranges::wide}, {"hf", ranges::hf}, {"speech", ranges::mf}, {"lf", ranges::lf}});
-        else if (option == "--from") s.from = value();
-        else if (option == "--to") s.to = value();
-        else if (option == "--left-level") s.left_level = WholeNumber(option, value(), 0, 26);
-        else if (option == "--right-level") s.right_level = WholeNumber(option, value(), 0, 26);
-        else if (option == "--step") s.step = WholeNumber(option, value(), 1, 30);
-        else if (option == "--channels")
-            s.channels = Choose<out_levels>(option, value(), {{"in-phase", out_levels::phase_normal}, {"180", out_levels::phase_reverse},
-                                                              {"independent", out_levels::independent}});
-        else if (option == "--left-off") s.left_off = true;
-        else if (option == "--right-off") s.right_off = true;
-        else if (option == "--markers") s.markers = true;
-        else if (option == "--left-bar") s.left_bar = WholeNumber(option, value(), 1, 180);
-        else if (option == "--right-bar") s.right_bar = WholeNumber(option, value(), 1, 180);
-        else if (option == "--passes") s.passes = WholeNumber(option, value(), 1, kMaxPasses);
-        else if (option == "--chunks") s.chunks = WholeNumber(option, value(), 1, kMaxChunks);
-        else throw UsageError{"unknown option '" + std::string(option) + "'"};
+            break;
+        case kFrom: s.from = Limit("--from", value); break;
+        case kTo: s.to = Limit("--to", value); break;
+        case kLeftLevel: s.left_level = WholeNumber("--left-level", value, 0, 26); break;
+        case kRightLevel: s.right_level = WholeNumber("--right-level", value, 0, 26); break;
+        case kStep: s.step = WholeNumber("--step", value, 1, 30); break;
+        case kChannels:
+            s.channels = Choose<out_levels>("--channels", value, {{"in-phase", out_levels::phase_normal}, {"180", out_levels::phase_reverse},
+                                                                  {"independent", out_levels::independent}});
+            break;
+        case kLeftOff: s.left_off = true; break;
+        case kRightOff: s.right_off = true; break;
+        case kMarkers: s.markers = true; break;
+        case kLeftBar: s.left_bar = WholeNumber("--left-bar", value, 1, 180); break;
+        case kRightBar: s.right_bar = WholeNumber("--right-bar", value, 1, 180); break;
+        case kPasses: s.passes = WholeNumber("--passes", value, 1, kMaxPasses); break;
+        case kChunks: s.chunks = WholeNumber("--chunks", value, 1, kMaxChunks); break;
+        case ':': throw UsageError{OptionName(argv[optind - 1], optopt) + " needs a value"};
+        default:  // '?'
+            // A long option's text is the argument getopt_long stepped over;
+            // a short one is known by its letter.
+            throw UsageError{Refusal(optind > previous ? argv[optind - 1] : "", optopt)};
+        }
     }
+    if (optind < argc) throw UsageError{"unexpected argument " + Quoted(argv[optind])};
     if (s.out.empty()) throw UsageError{"no output file given (-o FILE, or -o - for standard output)"};
     return s;
 }
@@ -175,11 +296,9 @@ public:
 
     void SetLastMarkerText(const std::string&) override {}
     // Each bar maps on its own: the options set them independently.
-    void tkbLeftFrequencyChange() override {
-        state_.fl = BarFrequency(state_.f_min, state_.f_max, state_.log_lin, 180, 1, settings_.left_bar);
-    }
-    void tkbRightFrequencyChange() override {
-        state_.fr = BarFrequency(state_.f_min, state_.f_max, state_.log_lin, 180, 1, settings_.right_bar);
+    ChannelFrequencies ManualFrequencies() override {
+        return {BarFrequency(state_.f_min, state_.f_max, state_.log_lin, 180, 1, settings_.left_bar),
+                BarFrequency(state_.f_min, state_.f_max, state_.log_lin, 180, 1, settings_.right_bar)};
     }
     int LowPowerPosition() const override { return settings_.step; }
 
@@ -250,16 +369,14 @@ int MaxWrites(const GeneratorState& state, const Settings& s) {
 
 // Plays the output into the sink: the device's start, then what its done
 // notifications do until the requested amount has been handed over. The
-// device returns the headers in the order it was handed them; each returned
-// one is refilled while chunks remain. False when the engine refused to start.
+// device returns the headers in the order it was handed them. False when the
+// engine refused to start.
 bool Play(GeneratorState& state, FileSink& sink) {
     if (!state.QueueFirstBuffers(sink)) return false;
     if (IsLooping(state.speed)) return true;
-    for (WAVEHDR* returned = state.p_wave_hdr1; !sink.full();
+    for (WAVEHDR* returned = state.p_wave_hdr1;
+         !sink.full() && state.HeaderDone(*returned, sink) != GeneratorState::HeaderReturn::AllPlayed;
          returned = returned == state.p_wave_hdr1 ? state.p_wave_hdr2 : state.p_wave_hdr1) {
-        ++state.buffers_played;
-        if (state.buffers_played >= state.buffers_written) break;
-        state.QueueChunk(*returned, sink);
     }
     return true;
 }
@@ -278,23 +395,24 @@ int Run(int argc, char** argv) {
         std::fprintf(stderr, "Try 'quorvex-render --help' for the options.\n");
         return 2;
     }
-    if (s.help) {
-        std::fputs(kUsage, stdout);
-        return std::fflush(stdout) == 0 ? 0 : 1;
-    }
-    if (s.version) {
-        std::printf("quorvex-render %s\n", QUORVEX_VERSION);
-        return std::fflush(stdout) == 0 ? 0 : 1;
+    if (s.help || s.version) {
+        if (s.help)
+            std::printf(kUsage, kMaxPasses, kMaxChunks);
+        else
+            std::printf("quorvex-render %s\n", QUORVEX_VERSION);
+        if (std::fflush(stdout) != 0 || std::ferror(stdout))
+            return Fail(1, std::string("write error on standard output: ") + std::strerror(errno));
+        return 0;
     }
     std::int32_t f_min = RangeOf(s.range).f_min;
     std::int32_t f_max = RangeOf(s.range).f_max;
-    if (s.from) f_min = LowerLimitFromText(*s.from);
-    if (s.to) f_max = UpperLimitFromText(*s.to);
+    if (s.from) f_min = *s.from;
+    if (s.to) f_max = *s.to;
     if (!LimitsUsable(f_min, f_max))
         return Fail(2, "cannot render with the limits " + std::to_string(f_min) + " Hz and " + std::to_string(f_max) +
                            " Hz: both must be above 0 Hz");
 
-    const std::string target_name = s.out == "-" ? "standard output" : "'" + s.out + "'";
+    const std::string target_name = s.out == "-" ? "standard output" : Quoted(s.out);
     std::string error;  // empty while everything goes well
     const std::unique_ptr<OutputFile> target = OutputFile::Open(s.out, error);
     if (!target) return Fail(1, "cannot write " + target_name + ": " + error);
