@@ -63,17 +63,23 @@ protected:
     ~WaveOutSink() = default;
 };
 
+// A frequency for each channel, in Hz.
+struct ChannelFrequencies {
+    extended left;
+    extended right;
+};
+
 // What the engine needs of the control panel: the marker label, the manual
-// frequency bars and the attenuation bar.
+// frequencies and the attenuation bar.
 class ControlPanel {
 public:
     // Text of the marker label, e.g. "Last at:\r23 Hz" (a lone carriage return
     // breaks the line).
     virtual void SetLastMarkerText(const std::string& text) = 0;
-    // The manual frequency bars' change handlers. Afterwards fl and fr hold
-    // the manual frequencies of the left and right channel.
-    virtual void tkbLeftFrequencyChange() = 0;
-    virtual void tkbRightFrequencyChange() = 0;
+    // The manual frequencies of the left and right channel as the panel sets
+    // them now, read with the state's f_min, f_max and log_lin. The panel may
+    // bring its own display up to date while answering.
+    virtual ChannelFrequencies ManualFrequencies() = 0;
     // Position of the attenuation bar tbLowPower, 1..30.
     virtual int LowPowerPosition() const = 0;
 
@@ -157,17 +163,40 @@ public:
     int PrepareSweep();
 
     // Fills the header's buffer with the next chunk, hands it to `sink` and
-    // advances the plan. Inert once shutoff or all_written is set, and for a
+    // advances the plan. Inert once shutoff or all_written() is set, and for a
     // header without data.
     void QueueChunk(WAVEHDR& header, WaveOutSink& sink);
+
+    // The last chunk of a slow sweep has been handed over (or the sweep has
+    // no plan to take one from): QueueChunk hands over nothing more. Follows
+    // from the counters, so a start's zeroing clears it.
+    bool all_written() const {
+        return speed == speeds::slow && (buffers_written >= slow_sweep_chunks || !chunk_freq);
+    }
+
+    // What a streamed header coming back from the device meant.
+    enum class HeaderReturn {
+        Refilled,     // it went back to the sink with the next chunk
+        NotRefilled,  // nothing more to hand over; earlier chunks still play
+        AllPlayed,    // every chunk handed over has come back: the output is over
+    };
+    // The refill protocol of the streamed kinds, for each header the device
+    // returns after QueueFirstBuffers: counts it in buffers_played; while
+    // chunks handed over are still playing (buffers_played below
+    // buffers_written) refills this very header with QueueChunk, a marker
+    // chunk where a slow sweep enters a new half-octave band; once every
+    // chunk has come back, reports the end. The device's done notifications
+    // and the render tool both go through here.
+    HeaderReturn HeaderDone(WAVEHDR& header, WaveOutSink& sink);
 
     // The start of an output, once the device has opened; the device and
     // the render tool both start this way, so the file holds what the device
     // is handed. Ensures the tables, ResetHeaders, PrepareSweep, then:
     // looping kinds prepare both headers and queue header 1 with both loop
     // flags, 0xFFFFFFFF loops and 4 bytes per rendered frame; streamed kinds
-    // zero buffers_played and buffers_written, clear all_written, and prepare
-    // and queue header 1 with the first chunk, then header 2 with the second.
+    // zero buffers_played and buffers_written (which clears all_written()),
+    // and prepare and queue header 1 with the first chunk, then header 2 with
+    // the second. Each header that comes back goes to HeaderDone.
     // False, with nothing handed to the sink, when PrepareSweep refuses.
     bool QueueFirstBuffers(WaveOutSink& sink);
 
@@ -189,7 +218,6 @@ public:
     std::int32_t f_max = 20000;
     std::int32_t buffers_written = 0;
     std::int32_t buffers_played = 0;
-    bool all_written = false;
     extended fl = 0;
     extended fr = 0;
     extended f_ratio = 0;
@@ -200,11 +228,14 @@ public:
     std::int32_t current_octave = 0;
     std::int32_t next_octave = 0;
     bool do_markers = false;
-    std::intptr_t hWave_out = 0;
     WAVEFORMATEX pcm{};
-    bool sweep_running = false;
-    bool shutoff = false;
-    bool closed = false;
+    // The playback's flags: they follow its state and are written with it,
+    // in one place (Playback::Enter). Until the first playback they hold
+    // their creation values.
+    std::intptr_t hWave_out = 0;  // the open device; 0 when none
+    bool sweep_running = false;   // a playback is open and not yet stopped or ended
+    bool shutoff = false;         // no further chunk: the playback is ending or over
+    bool closed = false;          // the last playback's device has been closed
     modes log_lin = modes::logarithmic;
     speeds speed = speeds::fast_smooth;
     ranges range = ranges::wide;

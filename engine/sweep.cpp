@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Fast sweeps rendered in one pass, streamed output planned at the start and
-// produced chunk by chunk, and the first hand-over of a start.
+// produced chunk by chunk, the first hand-over of a start and the refill of
+// each header the device returns.
 
 #include <algorithm>
 #include <cmath>
@@ -91,8 +92,9 @@ int GeneratorState::PrepareSweep() {
     fl = f_min;
     fr = fl;
     if (speed == speeds::manual) {
-        panel_.tkbLeftFrequencyChange();
-        panel_.tkbRightFrequencyChange();
+        const ChannelFrequencies manual = panel_.ManualFrequencies();
+        fl = manual.left;
+        fr = manual.right;
     }
     if (speed == speeds::slow) {
         table[0] = f_min;
@@ -112,7 +114,7 @@ int GeneratorState::PrepareSweep() {
 }
 
 void GeneratorState::QueueChunk(WAVEHDR& header, WaveOutSink& sink) {
-    if (shutoff || all_written || !header.lpData) return;
+    if (shutoff || all_written() || !header.lpData) return;
 
     // A header never describes more than its buffer holds.
     const std::uint32_t bytes = std::min<std::uint32_t>(header.dwBufferLength, sizeof(TBuffer));
@@ -141,10 +143,9 @@ void GeneratorState::QueueChunk(WAVEHDR& header, WaveOutSink& sink) {
         direction = directions::holding;
         break;
     case speeds::slow:
-        // Without a plan (no PrepareSweep for this start) there is nothing
-        // further to play.
-        all_written = buffers_written >= slow_sweep_chunks || !chunk_freq;
-        if (!all_written) {
+        // Without a plan (no PrepareSweep for this start) all_written() says
+        // there is nothing further to play.
+        if (!all_written()) {
             fl = chunk_freq[buffers_written];
             fr = fl;
             next_octave = HalfOctaveIndex(fl);
@@ -176,13 +177,20 @@ bool GeneratorState::QueueFirstBuffers(WaveOutSink& sink) {
     } else {
         buffers_played = 0;
         buffers_written = 0;
-        all_written = false;
         sink.waveOutPrepareHeader(header1);
         QueueChunk(header1, sink);
         sink.waveOutPrepareHeader(header2);
         QueueChunk(header2, sink);
     }
     return true;
+}
+
+GeneratorState::HeaderReturn GeneratorState::HeaderDone(WAVEHDR& header, WaveOutSink& sink) {
+    ++buffers_played;
+    if (buffers_played >= buffers_written) return HeaderReturn::AllPlayed;
+    const std::int32_t written = buffers_written;
+    QueueChunk(header, sink);
+    return buffers_written != written ? HeaderReturn::Refilled : HeaderReturn::NotRefilled;
 }
 
 }  // namespace quorvex

@@ -1,12 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "output/playback.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QEventLoop>
-#include <QTimer>
 #include <string>
-#include <utility>
 
 #include "engine/ranges.h"
 #include "output/start_texts.h"
@@ -31,13 +26,19 @@ constexpr PlaybackControl kEnabledAfterMarkerBox[] = {
     PlaybackControl::chkLeft,       PlaybackControl::chkRight,
 };
 
-// How often a wait for a close looks for notifications the event loop has
-// not handed out, and at its deadline.
-constexpr std::chrono::milliseconds kWaitTick{5};
-
 bool Playing(PlaybackState state) {
     return state == PlaybackState::Opened || state == PlaybackState::Looping || state == PlaybackState::Streaming ||
            state == PlaybackState::Draining;
+}
+
+// A stop or an end is under way: the device is to close, or closing.
+bool Ending(PlaybackState state) {
+    return state == PlaybackState::Stopping || state == PlaybackState::Closing ||
+           state == PlaybackState::StoppingThenStart || state == PlaybackState::ClosingThenStart;
+}
+
+bool StartWaiting(PlaybackState state) {
+    return state == PlaybackState::StoppingThenStart || state == PlaybackState::ClosingThenStart;
 }
 
 std::string OpenFailureText(MMRESULT result) {
@@ -56,51 +57,60 @@ const char* ToString(PlaybackState state) {
     case PlaybackState::Draining: return "Draining";
     case PlaybackState::Stopping: return "Stopping";
     case PlaybackState::Closing: return "Closing";
+    case PlaybackState::StoppingThenStart: return "StoppingThenStart";
+    case PlaybackState::ClosingThenStart: return "ClosingThenStart";
     }
     return "?";
 }
 
 Playback::Playback(GeneratorState& gen, PlaybackView& view, WaveOutDevice& device, QObject* parent)
-    : QObject(parent), gen_(gen), view_(view), device_(device) {}
+    : QObject(parent), gen_(gen), view_(view), device_(device) {
+    close_timer_.setSingleShot(true);
+    connect(&close_timer_, &QTimer::timeout, this, [this] { CloseOverdue(); });
+}
 
-// The device must not post to this object once it is gone.
 Playback::~Playback() { FormDestroy(); }
 
 // Every change of state goes through here, and with it the generator's
 // flags that the engine and the handlers read: sweep_running while a
-// playback runs, shutoff from the stop on, closed and hWave_out = 0 once the
-// close has been handled. (StartOutput clears shutoff before the open, as
-// the queueing code expects; a failed open stays Idle.)
-void Playback::Enter(PlaybackState next) {
+// playback runs; shutoff whenever none runs, so that no chunk is produced
+// from the stop on (it is clear from the open, before the first chunk);
+// hWave_out from the open until the device is closed; closed once it is.
+// The Start button's caption and the stop's time limit follow it too.
+void Playback::Enter(PlaybackState next, HWAVEOUT opened) {
+    const bool was_ending = Ending(state_);
     state_ = next;
     gen_.sweep_running = Playing(next);
-    switch (next) {
-    case PlaybackState::Idle:
+    gen_.shutoff = !Playing(next);
+    gen_.closed = next == PlaybackState::Idle;
+    if (next == PlaybackState::Opened) {
+        gen_.hWave_out = opened;
+    } else if (next == PlaybackState::Idle) {
         gen_.hWave_out = 0;
-        gen_.closed = true;
-        break;
-    case PlaybackState::Opened:
-        gen_.closed = false;
-        break;
-    case PlaybackState::Looping:
-    case PlaybackState::Streaming:
-        break;
-    case PlaybackState::Draining:
+    }
+    // One time limit per stop, from its first step to the close.
+    if (!Ending(next)) {
+        close_timer_.stop();
+    } else if (!was_ending) {
+        close_timer_.start(close_timeout_);
+    }
+    // The button reads "&STOP" from the open notification until the device
+    // has closed; a click then stops, or cancels a start waiting for the close.
+    if (next == PlaybackState::Idle) {
+        view_.SetStartCaption("&Start");
+    } else if (next != PlaybackState::Opened) {
+        view_.SetStartCaption("&STOP");
+    }
+    if (next == PlaybackState::Draining) {
         // The last chunk is queued: only now may the device play out to the end.
         device_.waveOutEndOfStream(gen_.hWave_out);
-        break;
-    case PlaybackState::Stopping:
-    case PlaybackState::Closing:
-        gen_.shutoff = true;
-        gen_.closed = false;
-        break;
     }
 }
 
 void Playback::btnStartClick() {
     // A start waiting for a close counts as running: the button reads
     // "&STOP" and a click cancels it.
-    if (gen_.sweep_running || start_pending_) {
+    if (gen_.sweep_running || StartWaiting(state_)) {
         StopOutput();
     } else {
         StartOutput();
@@ -108,25 +118,35 @@ void Playback::btnStartClick() {
 }
 
 void Playback::StartOutput() {
-    if (wait_ || state_ == PlaybackState::Stopping || state_ == PlaybackState::Closing) {
-        // A close is on its way: remember the start (once, however often it
-        // is asked for) and make it when the close has been handled.
-        start_pending_ = true;
-    } else if (Playing(state_)) {
-        start_pending_ = true;
-        StopAndSettle(false);
-    } else {
-        Open();
+    switch (state_) {
+    case PlaybackState::Idle: Open(); break;
+    case PlaybackState::Opened:
+    case PlaybackState::Looping:
+    case PlaybackState::Streaming:
+    case PlaybackState::Draining: Stop(PlaybackState::StoppingThenStart); break;
+    case PlaybackState::Stopping: Enter(PlaybackState::StoppingThenStart); break;
+    case PlaybackState::Closing: Enter(PlaybackState::ClosingThenStart); break;
+    case PlaybackState::StoppingThenStart:
+    case PlaybackState::ClosingThenStart: break;  // asked for already
     }
 }
 
 void Playback::StopOutput() {
-    start_pending_ = false;  // a stop cancels a start waiting for a close
-    StopAndSettle(false);
+    switch (state_) {
+    case PlaybackState::Opened:
+    case PlaybackState::Looping:
+    case PlaybackState::Streaming:
+    case PlaybackState::Draining: Stop(PlaybackState::Stopping); break;
+    case PlaybackState::StoppingThenStart: Enter(PlaybackState::Stopping); break;
+    case PlaybackState::ClosingThenStart: Enter(PlaybackState::Closing); break;
+    case PlaybackState::Idle:
+    case PlaybackState::Stopping:
+    case PlaybackState::Closing: break;
+    }
 }
 
 void Playback::RestartIfRunning() {
-    if (gen_.sweep_running || start_pending_) {
+    if (gen_.sweep_running || StartWaiting(state_)) {
         StartOutput();
     }
 }
@@ -152,7 +172,6 @@ void Playback::Open() {
     view_.SetLastMarkerText("Last at:");
     gen_.left_angle = 0;
     gen_.right_angle = 0;
-    gen_.shutoff = false;
 
     HWAVEOUT handle = 0;
     const MMRESULT result = device_.waveOutOpen(&handle, kDefaultWaveDevice, gen_.pcm, this);
@@ -161,8 +180,7 @@ void Playback::Open() {
         view_.ShowWarning(OpenFailureText(result));
         return;
     }
-    gen_.hWave_out = handle;
-    Enter(PlaybackState::Opened);
+    Enter(PlaybackState::Opened, handle);
     for (const PlaybackControl control : kLockedWhilePlaying) {
         view_.SetControlEnabled(control, false);
     }
@@ -172,136 +190,124 @@ void Playback::Open() {
     }
 }
 
-// Stops a playback and waits for its close, then makes a start asked for
-// meanwhile (unless a stop for good came too). Inside a wait that is already
-// running it only leaves its flags for that wait's owner: no stop or start
-// ever runs inside another one's wait.
-void Playback::StopAndSettle(bool for_good) {
-    if (for_good) {
-        no_start_after_wait_ = true;
-    }
-    if (wait_) {
-        return;
-    }
-    if (Playing(state_)) {
-        Enter(PlaybackState::Stopping);
-        device_.waveOutReset(gen_.hWave_out);
-    }
-    if (state_ == PlaybackState::Stopping || state_ == PlaybackState::Closing) {
-        WaitForClose();
-    }
-    const bool drop_start = std::exchange(no_start_after_wait_, false);
-    if (std::exchange(start_pending_, false) && !drop_start) {
-        Open();
-    }
+void Playback::Stop(PlaybackState next) {
+    Enter(next);
+    // Returns every queued header, each with a done notification; the first
+    // of them closes the device. Stopped before the open notification,
+    // nothing is queued yet: that notification closes it instead.
+    device_.waveOutReset(gen_.hWave_out);
 }
 
-// The one nested event loop of playback. It runs until this playback's close
-// notification has been handled, or close_timeout_ at most. User input stays
-// queued; posted events and timers run. Among them are the done and close
-// notifications waited for, and anything a timer delivers: a shortcut's
-// delayed click on Start, the level timer's restart, a selection handler's
-// restart. While wait_ is set none of those opens or closes a device:
-// StartOutput only sets start_pending_, a stop only clears it (and a stop for
-// good marks it to be dropped), and StopAndSettle, which owns the wait, makes
-// what is left once, after the loop. The done and close handlers act only on
-// the device being closed, as they would outside the wait.
-void Playback::WaitForClose() {
-    QEventLoop loop;
-    const QDeadlineTimer deadline(close_timeout_);
-    // Inside the delivery of a posted event (a click from a zero-time single
-    // shot, say) the event dispatcher has been seen not to hand out a
-    // notification posted meanwhile, so the tick delivers posted events
-    // itself; it also ends the wait at the deadline.
-    QTimer tick;
-    connect(&tick, &QTimer::timeout, &loop, [this, &loop, &deadline] {
-        QCoreApplication::sendPostedEvents();
-        if (state_ == PlaybackState::Idle || deadline.hasExpired()) {
-            loop.quit();
-        }
-    });
-    tick.start(kWaitTick);
-    wait_ = &loop;
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    wait_ = nullptr;
-    if (state_ != PlaybackState::Idle) {
-        // The device did not close in time (a sound server that no longer
-        // answers). Close it again, after which it posts nothing more, and
-        // drop it: any late notification carries a handle that is no longer
-        // ours.
-        ResetAndClose();
-        Finish();
-    }
+void Playback::CloseDevice() {
+    Enter(StartWaiting(state_) ? PlaybackState::ClosingThenStart : PlaybackState::Closing);
+    device_.waveOutUnprepareHeader(gen_.hWave_out, gen_.p_wave_hdr1);
+    device_.waveOutUnprepareHeader(gen_.hWave_out, gen_.p_wave_hdr2);
+    device_.waveOutClose(gen_.hWave_out);
 }
 
 void Playback::MMWomOpen() {
-    // A stop came before this notification: nothing has been queued, so no
-    // done notification would ever close the device. Close it here.
-    if (state_ != PlaybackState::Opened) {
-        ResetAndClose();
-        return;
+    switch (state_) {
+    case PlaybackState::Opened:
+        if (!gen_.QueueFirstBuffers(*this)) {
+            // StartOutput refuses what PrepareSweep cannot use; should the two
+            // ever disagree, end the playback instead of leaving it unstoppable.
+            Stop(PlaybackState::Stopping);
+            CloseDevice();
+            return;
+        }
+        Enter(IsLooping(gen_.speed) ? PlaybackState::Looping
+              : gen_.all_written()  ? PlaybackState::Draining
+                                    : PlaybackState::Streaming);
+        break;
+    case PlaybackState::Stopping:
+    case PlaybackState::StoppingThenStart:
+        // The stop came before this notification: nothing was queued, so no
+        // done notification will come to close the device.
+        CloseDevice();
+        break;
+    default: break;
     }
-    view_.SetStartCaption("&STOP");
-    if (!gen_.QueueFirstBuffers(*this)) {
-        // StartOutput refuses what PrepareSweep cannot use; should the two
-        // ever disagree, end the playback instead of leaving it unstoppable.
-        ResetAndClose();
-        return;
-    }
-    Enter(IsLooping(gen_.speed) ? PlaybackState::Looping
-          : gen_.all_written    ? PlaybackState::Draining
-                                : PlaybackState::Streaming);
 }
 
 void Playback::MMWomDone(WAVEHDR* h) {
-    if (!IsLooping(gen_.speed)) {
-        ++gen_.buffers_played;
-        if (!gen_.shutoff) {
-            if (gen_.buffers_played < gen_.buffers_written) {
-                view_.SetFnowText(FormatHz(gen_.last_f));
-                gen_.QueueChunk(*h, *this);
-                if (gen_.all_written && state_ == PlaybackState::Streaming) {
-                    Enter(PlaybackState::Draining);
-                }
-            } else {
-                // Every chunk is back. A device that went away hands back
-                // what it still held and closes by itself; then our reset
-                // finds it closed already and the close to come is not ours.
-                gone_by_itself_ = !ResetAndClose();
-            }
-            return;
-        }
-    }
-    if (gen_.shutoff) {
-        ResetAndClose();
+    switch (state_) {
+    case PlaybackState::Streaming:
+    case PlaybackState::Draining: Refill(*h); break;
+    case PlaybackState::Stopping:
+    case PlaybackState::StoppingThenStart:
+        // The first header the reset returned; any further one finds the
+        // device closing and is left alone.
+        CloseDevice();
+        break;
+    default:
+        // Looping: the device handed the loop back by itself; its close
+        // follows. Closing: the device is closed already.
+        break;
     }
 }
 
+void Playback::Refill(WAVEHDR& header) {
+    // The chunk queued last before this notification is the one starting now.
+    const extended starting = gen_.last_f;
+    if (gen_.HeaderDone(header, *this) == GeneratorState::HeaderReturn::AllPlayed) {
+        EndOfStream();
+        return;
+    }
+    view_.SetFnowText(FormatHz(starting));
+    if (state_ == PlaybackState::Streaming && gen_.all_written()) {
+        Enter(PlaybackState::Draining);
+    }
+}
+
+void Playback::EndOfStream() {
+    if (device_.waveOutReset(gen_.hWave_out) == MMSYSERR_INVALHANDLE) {
+        // The device went away by itself, handing back what it held. Its
+        // close notification is on its way and ends the playback as any
+        // loss does, saying why.
+        return;
+    }
+    CloseDevice();
+}
+
 void Playback::MMWomClose(LossCause cause) {
-    // Closed while it played, without our reset or close: the sound server
-    // went away.
-    const bool lost = Playing(state_) || gone_by_itself_;
-    Finish();
-    if (wait_) {
-        wait_->quit();  // StopAndSettle makes a pending start after the wait
-    } else if (lost) {
+    if (Playing(state_)) {
+        // Closed while it played, without our reset or close: the device
+        // went away by itself.
+        Finish();
         view_.ShowWarning(OutputLostText(cause));
-    } else if (std::exchange(start_pending_, false)) {
+    } else if (Ending(state_)) {
+        Closed();
+    }
+}
+
+void Playback::Closed() {
+    const bool start = StartWaiting(state_);
+    Finish();
+    if (start) {
         Open();
     }
 }
 
-// The end of every playback: headers, frequency table and controls back to
-// idle.
+// The device that did not confirm its close (a sound server that no longer
+// answers) is dropped: closed now if that was still to come, after which it
+// posts nothing more; a late notification carries a handle that is no
+// longer ours.
+void Playback::CloseOverdue() {
+    if (state_ == PlaybackState::Stopping || state_ == PlaybackState::StoppingThenStart) {
+        CloseDevice();
+    }
+    if (Ending(state_)) {
+        Closed();
+    }
+}
+
+// The end of every playback: frequency table and controls back to idle.
 void Playback::Finish() {
-    device_.waveOutUnprepareHeader(gen_.hWave_out, gen_.p_wave_hdr1);
-    device_.waveOutUnprepareHeader(gen_.hWave_out, gen_.p_wave_hdr2);
     // The headers live in plain memory that never moves: there is nothing to
     // re-lock, so "Failed to re-lock buffer p_wave_hdr1!" and its twin for
     // p_wave_hdr2 cannot occur.
     gen_.chunk_freq.reset();
     view_.SetFnowVisible(false);
-    view_.SetStartCaption("&Start");
     for (const PlaybackControl control : kEnabledAfterPlaying) {
         view_.SetControlEnabled(control, true);
     }
@@ -310,25 +316,36 @@ void Playback::Finish() {
     for (const PlaybackControl control : kEnabledAfterMarkerBox) {
         view_.SetControlEnabled(control, true);
     }
-    gone_by_itself_ = false;
     Enter(PlaybackState::Idle);
 }
 
+// The device layer returns from the close without waiting on the server, so
+// nothing here waits: once the close has returned the device posts nothing
+// more, and what it posted before is dropped by the handle check.
+void Playback::CloseNow() {
+    switch (state_) {
+    case PlaybackState::Idle: return;
+    case PlaybackState::Opened:
+    case PlaybackState::Looping:
+    case PlaybackState::Streaming:
+    case PlaybackState::Draining: Stop(PlaybackState::Stopping); [[fallthrough]];
+    case PlaybackState::Stopping:
+    case PlaybackState::StoppingThenStart: CloseDevice(); [[fallthrough]];
+    case PlaybackState::Closing:
+    case PlaybackState::ClosingThenStart: Finish(); break;
+    }
+}
+
 void Playback::btnExitClick() {
-    start_pending_ = false;
-    StopAndSettle(true);
+    CloseNow();
     view_.CloseWindow();
 }
 
-void Playback::FormCloseQuery() {
-    start_pending_ = false;
-    StopAndSettle(true);
-    gen_.shutoff = true;
-}
+void Playback::FormCloseQuery() { CloseNow(); }
+
+void Playback::FormDestroy() { CloseNow(); }
 
 void Playback::waveOutPrepareHeader(WAVEHDR& header) { device_.waveOutPrepareHeader(gen_.hWave_out, &header); }
-
-void Playback::FormDestroy() { FormCloseQuery(); }
 
 void Playback::waveOutWrite(WAVEHDR& header) { device_.waveOutWrite(gen_.hWave_out, &header); }
 
@@ -347,13 +364,6 @@ void Playback::customEvent(QEvent* event) {
     } else {
         QObject::customEvent(event);
     }
-}
-
-bool Playback::ResetAndClose() {
-    Enter(PlaybackState::Closing);
-    const bool was_open = device_.waveOutReset(gen_.hWave_out) != MMSYSERR_INVALHANDLE;
-    device_.waveOutClose(gen_.hWave_out);
-    return was_open;
 }
 
 }  // namespace quorvex

@@ -14,27 +14,33 @@
 // Thread note: everything here runs on the user-interface thread.
 
 #include <QObject>
+#include <QTimer>
 #include <chrono>
 
 #include "engine/generator.h"
 #include "output/playback_view.h"
 #include "output/wave_device.h"
 
-class QEventLoop;
-
 namespace quorvex {
 
-// Where a playback stands. The generator's flags (sweep_running, shutoff,
-// closed, hWave_out) follow from it and are written with it, in
-// Playback::Enter.
+// Where a playback stands: the one truth about it. The generator's flags
+// (sweep_running, shutoff, closed, hWave_out) follow from it and are written
+// with it, in Playback::Enter.
+//
+// Nothing waits: a stop issues the reset and returns; the done notification
+// it raises closes the device, and the close notification ends the
+// playback. A start asked for meanwhile is part of the state (the two
+// ...ThenStart states) and is made once the close has been handled.
 enum class PlaybackState {
-    Idle,       // no device
-    Opened,     // device open, its open notification not yet handled
-    Looping,    // one header queued, repeating until reset
-    Streaming,  // two chunks in flight, each refilled as it comes back
-    Draining,   // slow sweep: the last chunk is queued, the rest plays out
-    Stopping,   // reset issued; its done notifications are on their way
-    Closing,    // close issued; the close notification is on its way
+    Idle,               // no device
+    Opened,             // device open, its open notification not yet handled
+    Looping,            // one header queued, repeating until reset
+    Streaming,          // two chunks in flight, each refilled as it comes back
+    Draining,           // slow sweep: the last chunk is queued, the rest plays out
+    Stopping,           // reset issued; a done (or the open) notification will close the device
+    Closing,            // close issued; the close notification is on its way
+    StoppingThenStart,  // Stopping, and a start is to be made once closed
+    ClosingThenStart,   // Closing, and a start is to be made once closed
 };
 
 // The state's name, for messages and test output.
@@ -44,35 +50,32 @@ class Playback : public QObject, public WaveOutSink {
 public:
     // All three outlive the Playback.
     Playback(GeneratorState& gen, PlaybackView& view, WaveOutDevice& device, QObject* parent = nullptr);
-    // Stops output for good (FormDestroy) before the device may no longer
-    // post here.
+    // FormDestroy: the device is closed and dropped, so that it posts
+    // nothing to this object afterwards.
     ~Playback() override;
 
     PlaybackState state() const { return state_; }
-    // A Start asked for while a close was on its way; it runs once the close
-    // has been handled.
-    bool start_pending() const { return start_pending_; }
 
-    // btnStart's click: stops a running (or pending) playback, otherwise
-    // starts one.
+    // btnStart's click: stops a running playback or cancels a start waiting
+    // for a close; otherwise starts.
     void btnStartClick();
 
-    // Reads the limits and the marker box and opens the device. A running
-    // playback is stopped first; while a close is on its way the start is
-    // remembered and made once the close has been handled. Limits the engine
-    // cannot use, missing buffers or a failed open are shown in the warning
-    // dialog and change nothing.
+    // Idle: reads the limits and the marker box and opens the device (limits
+    // the engine cannot use, missing buffers or a failed open are shown in
+    // the warning dialog and change nothing). Running: stops it and starts
+    // afresh once the device has closed. Stopping or closing: the start is
+    // made once the close has been handled (once, however often asked for).
     void StartOutput();
 
-    // Ends a running playback and returns once the device has closed (at
-    // most close_timeout later; a device that has not closed by then is
-    // dropped). Cancels a pending start. A Start asked for while this waits
-    // is made once, after the wait.
+    // Ends a running playback: issues the reset and returns; the device
+    // closes on the notifications that follow (or, should it not confirm
+    // its close within close_timeout, is dropped). Cancels a start waiting
+    // for a close.
     void StopOutput();
 
-    // For settings that need fresh output: a full stop and start while
-    // running or about to start (limits read again, both phases at 0);
-    // otherwise nothing.
+    // For settings that need fresh output: while running or about to start,
+    // a full stop and start (limits read again, both phases at 0); otherwise
+    // nothing.
     void RestartIfRunning();
 
     // The device's notifications (normally reached through customEvent).
@@ -81,20 +84,21 @@ public:
     // `cause`: why the device closed, when it closed by itself.
     void MMWomClose(LossCause cause = LossCause::None);
 
-    // btnExit's click: StopOutput, then the window is closed.
+    // btnExit's click: the device is closed now, then the window is closed.
     void btnExitClick();
-    // The window's close request: StopOutput, then shutoff. Closing is
-    // always allowed.
+    // The window's close request: the device is closed now, without waiting
+    // for the server to confirm; a start waiting for a close is dropped.
+    // Closing is always allowed.
     void FormCloseQuery();
-    // Window destruction: as FormCloseQuery. A Start asked for meanwhile
-    // is dropped, as it is for the two above.
+    // Window destruction: as FormCloseQuery.
     void FormDestroy();
 
     // WaveOutSink: the header readied or queued on gen.hWave_out.
     void waveOutPrepareHeader(WAVEHDR& header) override;
     void waveOutWrite(WAVEHDR& header) override;
 
-    // How long a stop waits for the device to close before dropping it.
+    // How long a stop gives the device to confirm its close before dropping
+    // it (a sound server that no longer answers).
     static constexpr std::chrono::milliseconds kCloseTimeout{2000};
     void set_close_timeout(std::chrono::milliseconds timeout) { close_timeout_ = timeout; }
 
@@ -102,25 +106,35 @@ protected:
     void customEvent(QEvent* event) override;
 
 private:
-    void Enter(PlaybackState next);
+    // The one place the state changes, and with it the generator's flags.
+    // `opened` is the new device's handle, for Opened only.
+    void Enter(PlaybackState next, HWAVEOUT opened = 0);
     void Open();
-    void StopAndSettle(bool for_good);
-    void WaitForClose();
-    // Enters Closing, resets and closes the device; false when the device
-    // had already closed by itself.
-    bool ResetAndClose();
+    // Enters Stopping (or StoppingThenStart) and resets the device.
+    void Stop(PlaybackState next);
+    // Unprepares both headers while the device is still open, closes it and
+    // enters Closing (or ClosingThenStart, keeping a waiting start).
+    void CloseDevice();
+    // Every chunk has come back: reset and close, or, when the device has
+    // gone by itself, end here and say so.
+    void EndOfStream();
+    // Refills a header returned while Streaming or Draining.
+    void Refill(WAVEHDR& header);
+    // The device has closed (or is dropped): controls back to idle, Idle,
+    // then the start waiting for the close, if any.
+    void Closed();
+    // Exit, close request, destruction: close the device now and drop it.
+    void CloseNow();
+    // The close did not come within close_timeout_.
+    void CloseOverdue();
     void Finish();
 
     GeneratorState& gen_;
     PlaybackView& view_;
     WaveOutDevice& device_;
     PlaybackState state_ = PlaybackState::Idle;
-    bool start_pending_ = false;
-    bool gone_by_itself_ = false;  // the device closed by itself as a sweep ended
-    // Set by a stop for good (exit, window close) while a wait is running,
-    // so that the wait's owner drops any start asked for meanwhile.
-    bool no_start_after_wait_ = false;
-    QEventLoop* wait_ = nullptr;  // the one wait for a close, while it runs
+    // Runs from the stop to the close notification; see CloseOverdue.
+    QTimer close_timer_;
     std::chrono::milliseconds close_timeout_ = kCloseTimeout;
 };
 

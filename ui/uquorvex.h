@@ -89,8 +89,8 @@ public:
     void edtF1Change();
     void edtF2Change();
 
-    void tkbLeftFrequencyChange() override;
-    void tkbRightFrequencyChange() override;
+    void tkbLeftFrequencyChange();
+    void tkbRightFrequencyChange();
     void cbLockFreqClick();
     void cbChirpClick();
     void timerChirpTimer();
@@ -103,8 +103,10 @@ public:
     // click starts it again, and the user is told why.
     void WhiteNoiseLost(LossCause cause);
 
-    // --- ControlPanel (with the two bar handlers above) --------------------
+    // --- ControlPanel --------------------------------------------------------
     void SetLastMarkerText(const std::string& text) override;
+    // Runs the two bar handlers, left first, as a start of manual output does.
+    ChannelFrequencies ManualFrequencies() override;
     int LowPowerPosition() const override;
 
     // --- PlaybackView ------------------------------------------------------
@@ -191,7 +193,7 @@ private:
     void Ran(const char* handler) {
         if (handler_observer_) handler_observer_(handler);
     }
-    // A press on a push button whose release was taken meanwhile.
+    // A press on a control whose release was taken meanwhile.
     bool StalePress(const QMouseEvent& press) const;
     void ShowMessage(const std::string& caption, const std::string& text);
     QWidget* ControlWidget(PlaybackControl control) const;

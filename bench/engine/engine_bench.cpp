@@ -16,8 +16,7 @@ public:
     void waveOutPrepareHeader(WAVEHDR&) override {}
     void waveOutWrite(WAVEHDR&) override {}
     void SetLastMarkerText(const std::string&) override {}
-    void tkbLeftFrequencyChange() override {}
-    void tkbRightFrequencyChange() override {}
+    ChannelFrequencies ManualFrequencies() override { return {1000, 1000}; }
     int LowPowerPosition() const override { return 20; }
 };
 

@@ -4,7 +4,6 @@
 // either, for the engine's tests.
 
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,13 +32,9 @@ public:
         marker_texts.push_back(text);
         marker_at.push_back(writes.size());
     }
-    void tkbLeftFrequencyChange() override {
-        calls += "L";
-        if (left_change) left_change();
-    }
-    void tkbRightFrequencyChange() override {
-        calls += "R";
-        if (right_change) right_change();
+    ChannelFrequencies ManualFrequencies() override {
+        ++manual_asks;
+        return manual;
     }
     int LowPowerPosition() const override { return low_power; }
 
@@ -48,9 +43,8 @@ public:
     std::string sink_calls;  // "P " per prepared header, "W " per write, in order
     std::vector<std::string> marker_texts;
     std::vector<std::size_t> marker_at;  // index of the write that carried the marker
-    std::string calls;                   // order of the handler calls
-    std::function<void()> left_change;
-    std::function<void()> right_change;
+    ChannelFrequencies manual{1000, 1000};  // what the panel answers
+    int manual_asks = 0;
     int low_power = 20;
 };
 

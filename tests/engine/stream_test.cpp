@@ -73,7 +73,6 @@ protected:
         state.f_max = f_max;
         state.left_angle = state.right_angle = 0;
         state.buffers_written = state.buffers_played = 0;
-        state.all_written = false;
         ASSERT_EQ(state.PrepareSweep(), 0);
     }
     // Queues chunks the way the device returns the headers: 1, 2, 1, 2, ...
@@ -141,7 +140,6 @@ TEST_F(StreamTest, FirstBuffersOfAStart) {
         *state.p_wave_hdr2 = *state.p_wave_hdr1;
         state.buffers_written = 5;
         state.buffers_played = 4;
-        state.all_written = true;
         state.left_sine_table_valid = state.right_sine_table_valid = false;
 
         ASSERT_EQ(state.QueueFirstBuffers(host), c.started);
@@ -177,7 +175,7 @@ TEST_F(StreamTest, FirstBuffersOfAStart) {
             }
             EXPECT_EQ(state.buffers_written, 2);
             EXPECT_EQ(state.buffers_played, 0);
-            EXPECT_FALSE(state.all_written);
+            EXPECT_FALSE(state.all_written());
         }
     }
 }
@@ -194,7 +192,7 @@ TEST_F(StreamTest, SlowSweepHandsOverExactly180Chunks) {
         const std::vector<long double> freqs = Played(200);
         ASSERT_EQ(freqs.size(), 180u);
         EXPECT_EQ(state.buffers_written, 180);
-        EXPECT_TRUE(state.all_written);
+        EXPECT_TRUE(state.all_written());
         EXPECT_EQ(freqs.front(), 20.0L);
         EXPECT_NEAR(static_cast<double>(freqs.back()), static_cast<double>(c.last), 1e-9);
         EXPECT_EQ(FormatHz(freqs.back()), "20000 Hz");
@@ -281,16 +279,15 @@ TEST_F(StreamTest, NoSweepPlaysTheLowerLimitUntilStopped) {
     EXPECT_TRUE(std::all_of(freqs.begin(), freqs.end(), [](long double f) { return f == 440.0L; }));
     EXPECT_EQ(state.fr, 440.0L);
     EXPECT_EQ(state.buffers_written, 400);
-    EXPECT_FALSE(state.all_written);
+    EXPECT_FALSE(state.all_written());
     EXPECT_EQ(host.writes[0].header, state.p_wave_hdr1);
     EXPECT_EQ(host.writes[1].header, state.p_wave_hdr2);
 }
 
-TEST_F(StreamTest, ManualStartRunsBothBarHandlersLeftFirst) {
-    host.left_change = [this] { state.fl = 100; };
-    host.right_change = [this] { state.fr = 200; };
+TEST_F(StreamTest, ManualStartTakesBothFrequenciesFromThePanelOnce) {
+    host.manual = {100, 200};
     Start(speeds::manual);
-    EXPECT_EQ(host.calls, "LR");
+    EXPECT_EQ(host.manual_asks, 1);
     EXPECT_EQ(state.fl, 100.0L);
     EXPECT_EQ(state.fr, 200.0L);
     Queue(3);  // holding: nothing moves
@@ -306,8 +303,7 @@ TEST_F(StreamTest, ManualStepsOnePerChunkAfterTheHandOver) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "linear=" << (c.mode == modes::linear) << " up=" << (c.dir == directions::up));
-        host.left_change = [this] { state.fl = 1000; };
-        host.right_change = [this] { state.fr = 3000; };
+        host.manual = {1000, 3000};
         Start(speeds::manual, c.mode);
         const long double expected =
             c.mode == modes::linear ? (c.dir == directions::up ? state.f_step + 1000.0L : 1000.0L - state.f_step)
@@ -326,8 +322,7 @@ TEST_F(StreamTest, ManualStepsOnePerChunkAfterTheHandOver) {
 }
 
 TEST_F(StreamTest, ManualLinearStepsMayLeaveTheRange) {
-    host.left_change = [this] { state.fl = 20; };
-    host.right_change = [this] { state.fr = 20; };
+    host.manual = {20, 20};
     Start(speeds::manual, modes::linear);
     state.direction = directions::down;
     Queue(1);
@@ -399,7 +394,7 @@ TEST_F(StreamTest, UnusableLimitsOrMemoryChangeNothing) {
         EXPECT_EQ(state.chunk_freq.get(), table);
         EXPECT_EQ(state.p_wave_hdr1->dwBufferLength, 44100u);
         EXPECT_EQ((*state.p_buffer1)[0], 3);
-        EXPECT_EQ(host.calls, "");
+        EXPECT_EQ(host.manual_asks, 0);
     }
     state.f_min = 20;
     state.f_max = 20000;

@@ -94,8 +94,7 @@ struct PlaybackRig final : ControlPanel {
     }
 
     void SetLastMarkerText(const std::string& text) override { view.SetLastMarkerText(text); }
-    void tkbLeftFrequencyChange() override { gen.fl = manual_frequency; }
-    void tkbRightFrequencyChange() override { gen.fr = manual_frequency; }
+    ChannelFrequencies ManualFrequencies() override { return {manual_frequency, manual_frequency}; }
     int LowPowerPosition() const override { return 20; }
 
     extended manual_frequency = 1000;
@@ -116,8 +115,7 @@ inline std::vector<audio_sample> EngineRender(const GeneratorState& settings, in
             out.insert(out.end(), samples, samples + h.dwBufferLength / sizeof(audio_sample));
         }
         void SetLastMarkerText(const std::string&) override {}
-        void tkbLeftFrequencyChange() override { gen.fl = frequency; }
-        void tkbRightFrequencyChange() override { gen.fr = frequency; }
+        ChannelFrequencies ManualFrequencies() override { return {frequency, frequency}; }
         int LowPowerPosition() const override { return 20; }
         std::vector<audio_sample> out;
         extended frequency = 1000;

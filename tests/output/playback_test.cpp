@@ -75,20 +75,20 @@ TEST_F(PlaybackTest, LoopingKindQueuesOneRepeatingHeaderAndPlaysTheEngineRender)
     EXPECT_EQ(rig.log.seen, "open ");
 }
 
-// What each kind of stop yields, and that StopOutput comes back only after
-// the close has been handled.
-TEST_F(PlaybackTest, StopYieldsOneDoneForALoopAndTwoForAStreamThenOneClose) {
+// What each kind of stop yields: the stop itself only resets; the first
+// done notification unprepares both headers while the device is still open
+// and closes it; every call is made once, and the close notification ends
+// the playback.
+TEST_F(PlaybackTest, StopResetsUnpreparesAndClosesOnceThenTheCloseEndsIt) {
     const struct {
         speeds speed;
         const char* notifications;
-        std::vector<std::string> calls_after_stop;
     } cases[] = {
-        {speeds::fast_stepped, "open done close ", {"reset", "reset", "close", "unprepare (closed)", "unprepare (closed)"}},
-        {speeds::manual,
-         "open done done close ",
-         {"reset", "reset", "close", "reset (closed)", "close (closed)", "unprepare (closed)", "unprepare (closed)"}},
+        {speeds::fast_stepped, "open done close "},
+        {speeds::manual, "open done done close "},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.speed == speeds::manual ? "streamed" : "looping");
         VirtualWaveDevice device;
         PlaybackRig rig(device);
         rig.gen.speed = c.speed;
@@ -98,13 +98,17 @@ TEST_F(PlaybackTest, StopYieldsOneDoneForALoopAndTwoForAStreamThenOneClose) {
         const std::size_t calls_before = device.calls().size();
 
         rig.playback.btnStartClick();
+        EXPECT_EQ(rig.playback.state(), PlaybackState::Stopping);  // returns at once
+        EXPECT_EQ(rig.view.caption, "&STOP");
+        rig.Deliver();
 
+        EXPECT_EQ(rig.playback.state(), PlaybackState::Idle);
         EXPECT_TRUE(rig.gen.closed);
-        EXPECT_FALSE(rig.gen.sweep_running);
         EXPECT_FALSE(device.is_open());
         EXPECT_EQ(rig.log.seen, c.notifications);
-        EXPECT_EQ(std::vector<std::string>(device.calls().begin() + calls_before, device.calls().end()),
-                  c.calls_after_stop);
+        EXPECT_THAT(std::vector<std::string>(device.calls().begin() + static_cast<std::ptrdiff_t>(calls_before),
+                                             device.calls().end()),
+                    ElementsAre("reset", "unprepare", "unprepare", "close"));
         EXPECT_EQ(rig.view.caption, "&Start");
         EXPECT_FALSE(rig.view.fnow_visible);
     }
@@ -142,6 +146,11 @@ TEST_F(PlaybackTest, SlowSweepEndsByItselfAfter180ChunksWithTheLabelFollowing) {
     EXPECT_EQ(device.played().size(), 180 * kChunkFrames * 2);
     EXPECT_EQ(device.played(), EngineRender(gen, 180));
     EXPECT_EQ(device.Advance(kChunkFrames), 0u);
+    // The device is told when the last chunk is queued, and ended once.
+    const auto& calls = device.calls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "end"), 1);
+    EXPECT_THAT(std::vector<std::string>(calls.end() - 4, calls.end()),
+                ElementsAre("reset", "unprepare", "unprepare", "close"));
 }
 
 // Start pressed after the last chunk's done notification but before the
@@ -170,6 +179,7 @@ TEST_F(PlaybackTest, StartWhileAnEndedSweepIsStillClosingOpensAfterTheClose) {
     EXPECT_EQ(view.caption, "&STOP");
     EXPECT_EQ(device.queue().size(), 2u);
     rig.playback.StopOutput();
+    rig.Deliver();
     EXPECT_FALSE(device.is_open());
 }
 
@@ -196,7 +206,7 @@ TEST_F(PlaybackTest, StreamedOutputMatchesTheEngineAndShowsEachChunksFrequency) 
         }
         EXPECT_EQ(rig.view.fnow_texts, expected_texts);
         EXPECT_EQ(device.played(), EngineRender(rig.gen, 10));
-        EXPECT_FALSE(rig.gen.all_written);
+        EXPECT_FALSE(rig.gen.all_written());
     }
 }
 
@@ -206,7 +216,7 @@ TEST_F(PlaybackTest, ManualOutputNeverEndsByItself) {
     rig.Deliver();
     for (int k = 0; k < 200; ++k) PlayChunk();
     EXPECT_TRUE(gen.sweep_running);
-    EXPECT_FALSE(gen.all_written);
+    EXPECT_FALSE(gen.all_written());
     EXPECT_EQ(gen.buffers_written, 202);
     EXPECT_EQ(device.queue().size(), 2u);
 }
@@ -223,6 +233,12 @@ TEST_F(PlaybackTest, RestartReadsTheEditsAgainAndStartsBothPhasesAtZero) {
     view.lower = "440";
 
     rig.playback.RestartIfRunning();
+    EXPECT_EQ(rig.playback.state(), PlaybackState::StoppingThenStart);
+    EXPECT_EQ(gen.f_min, 20);  // read only once the old device has closed
+    QCoreApplication::sendPostedEvents();  // the reset's two done notifications
+    EXPECT_EQ(rig.playback.state(), PlaybackState::ClosingThenStart);
+    QCoreApplication::sendPostedEvents();  // the close, then the fresh open
+    EXPECT_EQ(rig.playback.state(), PlaybackState::Opened);
     EXPECT_TRUE(gen.sweep_running);
     EXPECT_EQ(gen.f_min, 440);
     EXPECT_EQ(gen.left_angle, 0);
@@ -359,6 +375,7 @@ TEST_F(PlaybackTest, StopBeforeTheOpenNotificationStillClosesTheDevice) {
         rig.gen.speed = speed;
         rig.playback.StartOutput();
         rig.playback.StopOutput();  // the open notification is still pending
+        rig.Deliver();
         EXPECT_TRUE(rig.gen.closed);
         EXPECT_FALSE(device.is_open());
         EXPECT_EQ(rig.log.seen, "open close ");
@@ -389,20 +406,55 @@ TEST_F(PlaybackTest, LosingTheDeviceEndsThePlaybackAndAllowsANewStart) {
     EXPECT_TRUE(device.is_open());
 }
 
-TEST_F(PlaybackTest, ExitAndCloseRequestStopFirst) {
-    gen.speed = speeds::no_sweep;
-    rig.playback.StartOutput();
-    rig.Deliver();
-    rig.playback.btnExitClick();
-    EXPECT_FALSE(device.is_open());
-    EXPECT_TRUE(gen.closed);
-    EXPECT_EQ(view.close_window_calls, 1);
+// Exit, the window's close request and its destruction close the device at
+// once, whatever the server does: nothing is waited for, a start waiting for
+// a close is dropped, and what the old device posts later is ignored.
+TEST(PlaybackShutdown, ExitCloseRequestAndDestructionCloseTheDeviceAtOnce) {
+    const struct {
+        const char* name;
+        bool restarting;  // a restart is waiting for the old device's close
+        std::function<void(Playback&)> event;
+        int window_closes;
+    } cases[] = {
+        {"exit", false, [](Playback& p) { p.btnExitClick(); }, 1},
+        {"close request", false, [](Playback& p) { p.FormCloseQuery(); }, 0},
+        {"destruction", false, [](Playback& p) { p.FormDestroy(); }, 0},
+        {"exit during a restart", true, [](Playback& p) { p.btnExitClick(); }, 1},
+        {"close request during a restart", true, [](Playback& p) { p.FormCloseQuery(); }, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualWaveDevice device;
+        PlaybackRig rig(device);
+        rig.gen.speed = speeds::no_sweep;
+        rig.playback.StartOutput();
+        rig.Deliver();
+        device.HoldCloses(true);  // the server never confirms
+        if (c.restarting) {
+            rig.playback.RestartIfRunning();
+            rig.Deliver();
+            ASSERT_EQ(rig.playback.state(), PlaybackState::ClosingThenStart);
+        }
 
-    rig.playback.StartOutput();
-    rig.Deliver();
-    rig.playback.FormCloseQuery();
-    EXPECT_FALSE(device.is_open());
-    EXPECT_TRUE(gen.shutoff);
+        c.event(rig.playback);
+
+        EXPECT_FALSE(device.is_open());
+        EXPECT_EQ(rig.playback.state(), PlaybackState::Idle);
+        EXPECT_TRUE(rig.gen.shutoff);
+        EXPECT_EQ(rig.gen.hWave_out, 0);
+        EXPECT_EQ(rig.view.caption, "&Start");
+        EXPECT_FALSE(rig.view.AnyControlDisabled());
+        EXPECT_EQ(rig.view.close_window_calls, c.window_closes);
+        const auto& calls = device.calls();
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), "close"), 1);
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), "unprepare"), 2);
+
+        device.ReleaseCloses();
+        rig.Deliver();
+        EXPECT_EQ(rig.playback.state(), PlaybackState::Idle);
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), "open"), 1);
+        EXPECT_TRUE(rig.view.warnings.empty());
+    }
 }
 
 TEST_F(PlaybackTest, MarkerBoxComesBackOnlyWhenItsLabelIsEnabled) {
@@ -413,6 +465,7 @@ TEST_F(PlaybackTest, MarkerBoxComesBackOnlyWhenItsLabelIsEnabled) {
         rig.playback.StartOutput();
         rig.Deliver();
         rig.playback.StopOutput();
+        rig.Deliver();
         EXPECT_EQ(rig.view.IsControlEnabled(PlaybackControl::chkOctaveMarker), label_enabled);
         EXPECT_TRUE(rig.view.IsControlEnabled(PlaybackControl::grpOctaveMarkers));
         EXPECT_TRUE(rig.view.IsControlEnabled(PlaybackControl::edtF2));
@@ -423,22 +476,50 @@ TEST_F(PlaybackTest, MarkerBoxComesBackOnlyWhenItsLabelIsEnabled) {
 
 using S = PlaybackState;
 
+bool IsPlaying(S s) { return s == S::Opened || s == S::Looping || s == S::Streaming || s == S::Draining; }
+bool IsEnding(S s) { return s == S::Stopping || s == S::Closing || s == S::StoppingThenStart || s == S::ClosingThenStart; }
+
+// Runs the event loop (timers included) until `done` or a hang.
+void RunUntil(const std::function<bool()>& done) {
+    const testing_support::HangGuard guard(std::chrono::seconds(20), "waiting for playback");
+    while (!done()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+}
+
 // A fresh playback on its own virtual device, with the ways to reach each
 // state and to fire each event of the transition table.
 struct Walk {
     VirtualWaveDevice device;
     PlaybackRig rig{device};
     Playback& playback = rig.playback;
+    // Installed on playback, keeps every done notification from it.
+    struct DoneSwallower : QObject {
+        bool eventFilter(QObject*, QEvent* event) override { return event->type() == MM_WOM_DONE; }
+    } no_dones;
 
     void Start(speeds speed) {
         rig.gen.speed = speed;
         playback.btnStartClick();
     }
+    // The device goes away by itself, as when the sound server does.
+    void Lose() {
+        device.LoseDevice();
+        lost = true;
+    }
+    bool lost = false;
     void Play(int chunks) {
         for (int k = 0; k < chunks; ++k) {
             device.Advance(kChunkFrames);
             rig.Deliver();
         }
+    }
+    // A slow sweep whose last done notification has been handled: its close
+    // is on its way.
+    void EndSlowSweep() {
+        Start(speeds::slow);
+        rig.Deliver();
+        Play(179);
+        device.Advance(kChunkFrames);
+        DeliverPosted();
     }
     // Hands over what the device has posted so far, but not what the
     // handlers post in turn.
@@ -450,24 +531,15 @@ struct Walk {
         event();
         return {before, playback.state()};
     }
-    // A stop handles its notifications inside its wait: the state after the
-    // stop itself is the one its first notification finds.
-    std::pair<S, S> AfterStop(const std::function<void()>& stop) {
-        const S before = playback.state();
-        const std::size_t first = rig.log.arrivals.size();
-        stop();
-        EXPECT_GT(rig.log.arrivals.size(), first);
-        return {before, rig.log.arrivals.size() > first ? rig.log.arrivals[first].state : playback.state()};
-    }
-    // The k-th notification handled inside a stop's wait: the state it
-    // found, and the one the next notification found (or the state after
-    // the stop).
+    // After `stop`, the k-th notification handled: the state it found, and
+    // the one the next notification found (or the state at the end).
     std::pair<S, S> InStop(const std::function<void()>& stop, std::size_t k, const char* notification) {
         const std::size_t first = rig.log.arrivals.size();
         stop();
+        rig.Deliver();
         const auto& arrivals = rig.log.arrivals;
         if (arrivals.size() <= first + k) {
-            ADD_FAILURE() << "only " << arrivals.size() - first << " notifications in the stop";
+            ADD_FAILURE() << "only " << arrivals.size() - first << " notifications after the stop";
             return {playback.state(), playback.state()};
         }
         EXPECT_STREQ(arrivals[first + k].notification, notification);
@@ -478,9 +550,10 @@ struct Walk {
 
 // Every row of playback's transition table on the virtual device, and the
 // rows the table leaves to the implementation: a stop before the open
-// notification, a device that goes away, a start while a close is on its
-// way. Each row gets a fresh playback, is brought into its state, fires its
-// event and checks the state found and the state left.
+// notification, a device that goes away, a start asked for while a close is
+// on its way, a close that never comes. Each row gets a fresh playback, is
+// brought into its state, fires its event and checks the state found and the
+// state left.
 TEST(PlaybackStates, EveryRowOfTheTransitionTable) {
     struct Row {
         S from;
@@ -489,6 +562,10 @@ TEST(PlaybackStates, EveryRowOfTheTransitionTable) {
         std::function<std::pair<S, S>(Walk&)> run;
     };
     const auto click = [](Walk& w) { return [&w] { w.playback.btnStartClick(); }; };
+    const auto restart = [](Walk& w) { return [&w] { w.playback.RestartIfRunning(); }; };
+    const auto overdue = [](Walk& w) {
+        return [&w] { RunUntil([&w] { return !IsEnding(w.playback.state()); }); };
+    };
     const Row rows[] = {
         {S::Idle, "Start pressed, open succeeds", S::Opened, [&](Walk& w) { return w.Direct(click(w)); }},
         {S::Idle, "Start pressed, open fails", S::Idle,
@@ -540,26 +617,20 @@ TEST(PlaybackStates, EveryRowOfTheTransitionTable) {
          [&](Walk& w) {
              w.Start(speeds::fast_stepped);
              w.rig.Deliver();
-             return w.AfterStop(click(w));
+             return w.Direct(click(w));
          }},
-        {S::Streaming, "Exit", S::Stopping,
-         [](Walk& w) {
-             w.Start(speeds::manual);
-             w.rig.Deliver();
-             return w.AfterStop([&w] { w.playback.btnExitClick(); });
-         }},
-        {S::Draining, "window close", S::Stopping,
+        {S::Draining, "StopOutput", S::Stopping,
          [](Walk& w) {
              w.Start(speeds::slow);
              w.rig.Deliver();
              w.Play(178);
-             return w.AfterStop([&w] { w.playback.FormCloseQuery(); });
+             return w.Direct([&w] { w.playback.StopOutput(); });
          }},
-        {S::Streaming, "RestartIfRunning", S::Stopping,
-         [](Walk& w) {
+        {S::Streaming, "RestartIfRunning", S::StoppingThenStart,
+         [&](Walk& w) {
              w.Start(speeds::no_sweep);
              w.rig.Deliver();
-             return w.AfterStop([&w] { w.playback.RestartIfRunning(); });
+             return w.Direct(restart(w));
          }},
         {S::Stopping, "MM_WOM_DONE", S::Closing,
          [&](Walk& w) {
@@ -581,51 +652,139 @@ TEST(PlaybackStates, EveryRowOfTheTransitionTable) {
          }},
         {S::Closing, "MM_WOM_CLOSE after a sweep ended by itself", S::Idle,
          [](Walk& w) {
-             w.Start(speeds::slow);
-             w.rig.Deliver();
-             w.Play(179);
-             w.device.Advance(kChunkFrames);
-             Walk::DeliverPosted();
+             w.EndSlowSweep();
              return w.Direct(Walk::DeliverPosted);
          }},
-        // Beyond the table.
+        // Beyond the table: a stop before the open notification.
         {S::Opened, "Start pressed again before MM_WOM_OPEN", S::Stopping,
          [&](Walk& w) {
              w.Start(speeds::manual);
-             return w.AfterStop(click(w));
+             return w.Direct(click(w));
          }},
         {S::Stopping, "MM_WOM_OPEN after the stop", S::Closing,
          [&](Walk& w) {
              w.Start(speeds::manual);
              return w.InStop(click(w), 0, "open");
          }},
+        // A device that goes away by itself.
         {S::Streaming, "MM_WOM_CLOSE without our close (server gone)", S::Idle,
          [](Walk& w) {
              w.Start(speeds::manual);
              w.rig.Deliver();
              return w.Direct([&w] {
-                 w.device.LoseDevice();
+                 w.Lose();
                  w.rig.Deliver();
              });
          }},
-        {S::Closing, "Start pressed while the close is on its way", S::Closing,
-         [&](Walk& w) {
+        {S::Draining, "MM_WOM_DONE, every chunk back from a device gone by itself", S::Draining,
+         [](Walk& w) {
              w.Start(speeds::slow);
              w.rig.Deliver();
              w.Play(179);
-             w.device.Advance(kChunkFrames);
-             Walk::DeliverPosted();
+             w.Lose();
+             return w.Direct([&w] { QCoreApplication::sendPostedEvents(&w.playback, MM_WOM_DONE); });
+         }},
+        {S::Draining, "MM_WOM_CLOSE of a device gone by itself", S::Idle,
+         [](Walk& w) {
+             w.Start(speeds::slow);
+             w.rig.Deliver();
+             w.Play(179);
+             w.Lose();
+             QCoreApplication::sendPostedEvents(&w.playback, MM_WOM_DONE);
+             return w.Direct(Walk::DeliverPosted);
+         }},
+        // A start asked for while a close is on its way waits in the state,
+        // is made by the close, and a second click cancels it.
+        {S::Stopping, "Start pressed", S::StoppingThenStart,
+         [&](Walk& w) {
+             w.Start(speeds::manual);
+             w.rig.Deliver();
+             w.playback.StopOutput();
              return w.Direct(click(w));
          }},
-        {S::Closing, "MM_WOM_CLOSE with a start pending", S::Opened,
+        {S::StoppingThenStart, "Start pressed (cancels the start)", S::Stopping,
          [&](Walk& w) {
-             w.Start(speeds::slow);
+             w.Start(speeds::manual);
              w.rig.Deliver();
-             w.Play(179);
-             w.device.Advance(kChunkFrames);
-             Walk::DeliverPosted();
+             w.playback.RestartIfRunning();
+             return w.Direct(click(w));
+         }},
+        {S::StoppingThenStart, "RestartIfRunning (asked for already)", S::StoppingThenStart,
+         [&](Walk& w) {
+             w.Start(speeds::manual);
+             w.rig.Deliver();
+             w.playback.RestartIfRunning();
+             return w.Direct(restart(w));
+         }},
+        {S::StoppingThenStart, "MM_WOM_DONE", S::ClosingThenStart,
+         [&](Walk& w) {
+             w.Start(speeds::manual);
+             w.rig.Deliver();
+             return w.InStop(restart(w), 0, "done");
+         }},
+        {S::Closing, "Start pressed while the close is on its way", S::ClosingThenStart,
+         [&](Walk& w) {
+             w.EndSlowSweep();
+             return w.Direct(click(w));
+         }},
+        {S::Closing, "RestartIfRunning while the close is on its way", S::Closing,
+         [&](Walk& w) {
+             w.EndSlowSweep();
+             return w.Direct(restart(w));
+         }},
+        {S::ClosingThenStart, "Start pressed (cancels the start)", S::Closing,
+         [&](Walk& w) {
+             w.EndSlowSweep();
+             w.playback.btnStartClick();
+             return w.Direct(click(w));
+         }},
+        {S::ClosingThenStart, "MM_WOM_CLOSE", S::Opened,
+         [&](Walk& w) {
+             w.EndSlowSweep();
              w.playback.btnStartClick();
              return w.Direct(Walk::DeliverPosted);
+         }},
+        {S::ClosingThenStart, "MM_WOM_CLOSE of a device gone by itself", S::Opened,
+         [&](Walk& w) {
+             w.Start(speeds::manual);
+             w.rig.Deliver();
+             w.Lose();  // its done and close notifications are queued
+             return w.InStop(restart(w), 2, "close");
+         }},
+        // A close that never comes: after the time limit the device is dropped.
+        {S::Stopping, "no MM_WOM_DONE within the time limit", S::Idle,
+         [&](Walk& w) {
+             w.Start(speeds::manual);
+             w.rig.Deliver();
+             w.playback.set_close_timeout(std::chrono::milliseconds(1));
+             w.playback.installEventFilter(&w.no_dones);  // a device that keeps its headers
+             w.playback.StopOutput();
+             return w.Direct(overdue(w));
+         }},
+        {S::Closing, "no MM_WOM_CLOSE within the time limit", S::Idle,
+         [&](Walk& w) {
+             w.Start(speeds::manual);
+             w.rig.Deliver();
+             w.playback.set_close_timeout(std::chrono::milliseconds(1));
+             w.device.HoldCloses(true);
+             w.playback.StopOutput();
+             Walk::DeliverPosted();
+             return w.Direct(overdue(w));
+         }},
+        {S::ClosingThenStart, "no MM_WOM_CLOSE within the time limit", S::Opened,
+         [&](Walk& w) {
+             w.Start(speeds::manual);
+             w.rig.Deliver();
+             w.playback.set_close_timeout(std::chrono::milliseconds(1));
+             w.device.HoldCloses(true);
+             w.playback.RestartIfRunning();
+             Walk::DeliverPosted();
+             // The state the new device's open notification finds.
+             const std::size_t first = w.rig.log.arrivals.size();
+             const S before = w.playback.state();
+             overdue(w)();
+             return std::pair{before, w.rig.log.arrivals.size() > first ? w.rig.log.arrivals[first].state
+                                                                        : w.playback.state()};
          }},
     };
     for (const Row& row : rows) {
@@ -636,34 +795,91 @@ TEST(PlaybackStates, EveryRowOfTheTransitionTable) {
         EXPECT_STREQ(ToString(after), ToString(row.to));
         // The flags the engine and the handlers read agree with the state.
         const S now = w.playback.state();
-        const bool playing = now == S::Opened || now == S::Looping || now == S::Streaming || now == S::Draining;
-        EXPECT_EQ(w.rig.gen.sweep_running, playing);
+        const bool played = now != S::Idle || !w.rig.log.seen.empty();
+        EXPECT_EQ(w.rig.gen.sweep_running, IsPlaying(now));
         EXPECT_EQ(w.rig.gen.hWave_out == 0, now == S::Idle);
-        if (now == S::Stopping || now == S::Closing) {
-            EXPECT_TRUE(w.rig.gen.shutoff);
+        EXPECT_EQ(w.rig.gen.closed, now == S::Idle && played);
+        if (played) {
+            EXPECT_EQ(w.rig.gen.shutoff, !IsPlaying(now));
         }
-        if (now == S::Looping || now == S::Streaming || now == S::Draining) {
-            EXPECT_FALSE(w.rig.gen.shutoff);
-        }
-        EXPECT_EQ(w.rig.gen.closed, now == S::Idle && w.rig.log.seen.find("close") != std::string::npos);
         if (now == S::Streaming || now == S::Draining) {
-            EXPECT_EQ(w.rig.gen.all_written, now == S::Draining);
+            EXPECT_EQ(w.rig.gen.all_written(), now == S::Draining);
         }
+        // A device is open exactly while playback holds one it has not closed.
+        if (!w.lost) {
+            EXPECT_EQ(w.device.is_open(), IsPlaying(now) || now == S::Stopping || now == S::StoppingThenStart);
+        }
+    }
+}
+
+// A loss is told once, by the lost device's close notification, and leaves
+// nothing behind: once idle, the next click starts (a start left waiting
+// would make it a cancel instead), and the lost device's late notifications
+// do not disturb the new playback.
+TEST(PlaybackStates, AfterALossTheNextClickStarts) {
+    const std::string lost = "Output stopped.\rThe sound server closed the connection.";
+    enum Clicks {
+        none,                // none until every notification of the loss has been handled
+        between_done_close,  // one after the loss's done notifications, before its close
+        stop_and_start,      // two before any of them: a stop, then a start
+    };
+    const struct {
+        const char* name;
+        speeds speed;
+        int chunks;  // played before the loss
+        Clicks clicks;
+        bool told;
+    } cases[] = {
+        {"lost while streaming", speeds::manual, 3, none, true},
+        {"lost as a slow sweep plays out", speeds::slow, 179, none, true},
+        // The click reads "&STOP" and stops: the user's own stop says nothing.
+        {"lost as a slow sweep plays out, Stop pressed before the close", speeds::slow, 179, between_done_close, false},
+        {"lost while streaming, stopped and started again", speeds::manual, 3, stop_and_start, false},
+        {"lost as a slow sweep plays out, stopped and started again", speeds::slow, 179, stop_and_start, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Walk w;
+        w.Start(c.speed);
+        w.rig.Deliver();
+        w.Play(c.chunks);
+        w.device.LoseDevice();
+        if (c.clicks == between_done_close) {
+            QCoreApplication::sendPostedEvents(&w.playback, MM_WOM_DONE);
+            EXPECT_EQ(w.rig.view.caption, "&STOP");
+            w.playback.btnStartClick();
+        } else if (c.clicks == stop_and_start) {
+            w.playback.btnStartClick();
+            w.playback.btnStartClick();
+        }
+        w.rig.Deliver();
+        EXPECT_EQ(w.rig.view.warnings, std::vector<std::string>(c.told ? 1 : 0, lost));
+        if (c.clicks != stop_and_start) {
+            ASSERT_EQ(w.playback.state(), S::Idle);
+            EXPECT_EQ(w.rig.view.caption, "&Start");
+            w.playback.btnStartClick();
+            EXPECT_EQ(w.playback.state(), S::Opened);
+            w.rig.Deliver();
+        }
+        EXPECT_EQ(w.playback.state(), S::Streaming);
+        EXPECT_TRUE(w.device.is_open());
+        EXPECT_EQ(w.rig.view.caption, "&STOP");
     }
 }
 
 // What reaches playback while a stop waits for its close: a shortcut's
 // delayed click, the level timer or a selection handler (a restart), a
-// second click. None of it may open or close a device inside the wait; it is
-// remembered and made once afterwards, and the end state is consistent:
-// one device or none, with caption and controls to match. The device holds
-// its close back until the requests have arrived, so each lands inside the
-// wait.
-TEST(PlaybackWait, RequestsDuringTheWaitForACloseAreMadeOnceAfterIt) {
+// second click. None of it opens or closes a device before the close; a
+// start is remembered in the state and made once afterwards, and the end
+// state is consistent: one device or none, with caption and controls to
+// match. The device holds its close back until the requests have arrived;
+// each request comes while the stop's done notifications are on their way,
+// or after them, while only the close is.
+TEST(PlaybackWait, RequestsWhileACloseIsOnItsWayAreMadeOnceAfterIt) {
     enum Request { click, restart, start, stop };
     const struct {
         const char* name;
-        Request outer;  // what runs the wait; `start` stands for Exit here
+        Request outer;  // what starts the stop
         std::vector<Request> inner;
         bool running_after;
     } cases[] = {
@@ -678,101 +894,97 @@ TEST(PlaybackWait, RequestsDuringTheWaitForACloseAreMadeOnceAfterIt) {
         {"restart, then a restart and a start", restart, {restart, start}, true},
         {"restart, then two clicks", restart, {click, click}, true},
         {"restart, then a stop", restart, {stop}, false},
-        {"exit, then a delayed click", start, {click}, false},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const testing_support::HangGuard guard(std::chrono::seconds(20), c.name);
-        VirtualWaveDevice device;
-        PlaybackRig rig(device);
-        Playback& playback = rig.playback;
-        const auto run = [&](Request r) {
-            switch (r) {
-            case click: playback.btnStartClick(); break;
-            case restart: playback.RestartIfRunning(); break;
-            case start: playback.StartOutput(); break;
-            case stop: playback.StopOutput(); break;
-            }
-        };
-        const auto opens = [&] { return std::count(device.calls().begin(), device.calls().end(), "open"); };
-        rig.gen.speed = speeds::manual;
-        playback.btnStartClick();
-        rig.Deliver();
-        ASSERT_EQ(playback.state(), S::Streaming);
+        for (const bool after_dones : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (after_dones ? ", after the done notifications" : ""));
+            const testing_support::HangGuard guard(std::chrono::seconds(20), c.name);
+            VirtualWaveDevice device;
+            PlaybackRig rig(device);
+            Playback& playback = rig.playback;
+            const auto run = [&](Request r) {
+                switch (r) {
+                case click: playback.btnStartClick(); break;
+                case restart: playback.RestartIfRunning(); break;
+                case start: playback.StartOutput(); break;
+                case stop: playback.StopOutput(); break;
+                }
+            };
+            const auto opens = [&] { return std::count(device.calls().begin(), device.calls().end(), "open"); };
+            rig.gen.speed = speeds::manual;
+            playback.btnStartClick();
+            rig.Deliver();
+            ASSERT_EQ(playback.state(), S::Streaming);
 
-        device.HoldCloses(true);
-        std::vector<S> found;  // the state each inner request found
-        QTimer::singleShot(0, [&] {
+            device.HoldCloses(true);
+            run(c.outer);
+            if (after_dones) rig.Deliver();
             for (const Request r : c.inner) {
-                found.push_back(playback.state());
+                EXPECT_TRUE(IsEnding(playback.state())) << ToString(playback.state());
                 run(r);
             }
-        });
-        long opens_in_wait = -1;
-        QTimer release;
-        QObject::connect(&release, &QTimer::timeout, [&] {
-            if (device.held_closes() > 0) {
-                opens_in_wait = opens();
-                device.ReleaseCloses();
-            }
-        });
-        release.start(1);
-        if (c.outer == start) {
-            playback.btnExitClick();
-        } else {
-            run(c.outer);
-        }
-        release.stop();
-        device.HoldCloses(false);
-        rig.Deliver();
+            rig.Deliver();
+            EXPECT_EQ(opens(), 1) << "a device was opened before the close";
+            device.HoldCloses(false);
+            device.ReleaseCloses();
+            rig.Deliver();
 
-        EXPECT_EQ(found.size(), c.inner.size());
-        for (const S s : found) EXPECT_TRUE(s == S::Stopping || s == S::Closing) << ToString(s);
-        EXPECT_EQ(opens_in_wait, 1) << "a device was opened inside the wait";
-        EXPECT_EQ(opens(), c.running_after ? 2 : 1);
-        EXPECT_EQ(device.is_open(), c.running_after);
-        EXPECT_STREQ(ToString(playback.state()), ToString(c.running_after ? S::Streaming : S::Idle));
-        EXPECT_EQ(rig.gen.sweep_running, c.running_after);
-        EXPECT_FALSE(playback.start_pending());
-        EXPECT_EQ(rig.view.caption, c.running_after ? "&STOP" : "&Start");
-        EXPECT_EQ(rig.view.AnyControlDisabled(), c.running_after);
-        EXPECT_EQ(rig.view.fnow_visible, c.running_after);
-        EXPECT_TRUE(rig.view.warnings.empty());
-        EXPECT_EQ(rig.view.close_window_calls, c.outer == start ? 1 : 0);
-        playback.StopOutput();
+            EXPECT_EQ(opens(), c.running_after ? 2 : 1);
+            EXPECT_EQ(device.is_open(), c.running_after);
+            EXPECT_STREQ(ToString(playback.state()), ToString(c.running_after ? S::Streaming : S::Idle));
+            EXPECT_EQ(rig.gen.sweep_running, c.running_after);
+            EXPECT_EQ(rig.view.caption, c.running_after ? "&STOP" : "&Start");
+            EXPECT_EQ(rig.view.AnyControlDisabled(), c.running_after);
+            EXPECT_EQ(rig.view.fnow_visible, c.running_after);
+            EXPECT_TRUE(rig.view.warnings.empty());
+            playback.StopOutput();
+            rig.Deliver();
+        }
     }
 }
 
 // A device that does not confirm its close (a sound server that stopped
-// answering): the stop gives up after its time limit and leaves playback
-// idle; the late close is ignored, and the next Start opens afresh.
-TEST(PlaybackWait, AStopWhoseCloseNeverComesGivesUpAfterTheTimeLimit) {
-    VirtualWaveDevice device;
-    PlaybackRig rig(device);
-    rig.playback.set_close_timeout(std::chrono::milliseconds(50));
-    rig.gen.speed = speeds::no_sweep;
-    rig.playback.btnStartClick();
-    rig.Deliver();
-    device.HoldCloses(true);
+// answering): after the time limit playback drops it and is idle, or makes
+// the start that waited; the late close is ignored, and the next Start opens
+// afresh. Nothing blocks meanwhile: the stop itself returns at once.
+TEST(PlaybackWait, ACloseThatNeverComesIsGivenUpAfterTheTimeLimit) {
+    for (const bool restart : {false, true}) {
+        SCOPED_TRACE(restart ? "restart" : "stop");
+        VirtualWaveDevice device;
+        PlaybackRig rig(device);
+        rig.playback.set_close_timeout(std::chrono::milliseconds(50));
+        rig.gen.speed = speeds::no_sweep;
+        rig.playback.btnStartClick();
+        rig.Deliver();
+        device.HoldCloses(true);
 
-    rig.playback.btnStartClick();
-    EXPECT_EQ(device.held_closes(), 1u);
-    EXPECT_EQ(rig.playback.state(), S::Idle);
-    EXPECT_FALSE(rig.gen.sweep_running);
-    EXPECT_EQ(rig.gen.hWave_out, 0);
-    EXPECT_EQ(rig.view.caption, "&Start");
-    EXPECT_FALSE(rig.view.AnyControlDisabled());
+        if (restart) {
+            rig.playback.RestartIfRunning();
+        } else {
+            rig.playback.btnStartClick();
+        }
+        rig.Deliver();
+        EXPECT_EQ(device.held_closes(), 1u);
+        EXPECT_EQ(rig.view.caption, "&STOP");  // still on its way
+        RunUntil([&] { return !IsEnding(rig.playback.state()); });
+        EXPECT_EQ(rig.gen.sweep_running, restart);
 
-    device.HoldCloses(false);
-    device.ReleaseCloses();
-    rig.Deliver();
-    EXPECT_EQ(rig.playback.state(), S::Idle);
-    EXPECT_TRUE(rig.view.warnings.empty());
-
-    rig.playback.btnStartClick();
-    rig.Deliver();
-    EXPECT_EQ(rig.playback.state(), S::Streaming);
-    EXPECT_TRUE(device.is_open());
+        device.HoldCloses(false);
+        device.ReleaseCloses();
+        rig.Deliver();
+        EXPECT_TRUE(rig.view.warnings.empty());
+        if (!restart) {
+            EXPECT_EQ(rig.playback.state(), S::Idle);
+            EXPECT_EQ(rig.gen.hWave_out, 0);
+            EXPECT_EQ(rig.view.caption, "&Start");
+            EXPECT_FALSE(rig.view.AnyControlDisabled());
+            rig.playback.btnStartClick();
+            rig.Deliver();
+        }
+        EXPECT_EQ(rig.playback.state(), S::Streaming);
+        EXPECT_TRUE(device.is_open());
+        EXPECT_EQ(std::count(device.calls().begin(), device.calls().end(), "open"), 2);
+    }
 }
 
 // The user hears the sound stop; when it was not their doing (the device

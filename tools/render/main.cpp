@@ -197,10 +197,12 @@ constexpr option kLongOptions[] = {
 // Leading ':' : a missing value is told apart from an unknown option.
 constexpr const char* kShortOptions = ":o:hvV";
 
-// The name an option was given by, for messages: "--speed", "-o".
-std::string OptionName(int value) {
-    for (const option& o : kLongOptions)
-        if (o.name && o.val == value && value >= kSpeed) return std::string("--") + o.name;
+// The option that `argument` (its text as given) names, for messages: the
+// long name of a long option, however abbreviated; "-o" for a short one.
+std::string OptionName(std::string_view argument, int value) {
+    if (argument.starts_with("--"))
+        for (const option& o : kLongOptions)
+            if (o.name && o.val == value) return std::string("--") + o.name;
     return std::string("-") + static_cast<char>(value);
 }
 
@@ -271,7 +273,7 @@ Settings ParseArguments(int argc, char** argv) {
         case kRightBar: s.right_bar = WholeNumber("--right-bar", value, 1, 180); break;
         case kPasses: s.passes = WholeNumber("--passes", value, 1, kMaxPasses); break;
         case kChunks: s.chunks = WholeNumber("--chunks", value, 1, kMaxChunks); break;
-        case ':': throw UsageError{OptionName(optopt) + " needs a value"};
+        case ':': throw UsageError{OptionName(argv[optind - 1], optopt) + " needs a value"};
         default:  // '?'
             // A long option's text is the argument getopt_long stepped over;
             // a short one is known by its letter.
@@ -294,11 +296,9 @@ public:
 
     void SetLastMarkerText(const std::string&) override {}
     // Each bar maps on its own: the options set them independently.
-    void tkbLeftFrequencyChange() override {
-        state_.fl = BarFrequency(state_.f_min, state_.f_max, state_.log_lin, 180, 1, settings_.left_bar);
-    }
-    void tkbRightFrequencyChange() override {
-        state_.fr = BarFrequency(state_.f_min, state_.f_max, state_.log_lin, 180, 1, settings_.right_bar);
+    ChannelFrequencies ManualFrequencies() override {
+        return {BarFrequency(state_.f_min, state_.f_max, state_.log_lin, 180, 1, settings_.left_bar),
+                BarFrequency(state_.f_min, state_.f_max, state_.log_lin, 180, 1, settings_.right_bar)};
     }
     int LowPowerPosition() const override { return settings_.step; }
 
@@ -369,16 +369,14 @@ int MaxWrites(const GeneratorState& state, const Settings& s) {
 
 // Plays the output into the sink: the device's start, then what its done
 // notifications do until the requested amount has been handed over. The
-// device returns the headers in the order it was handed them; each returned
-// one is refilled while chunks remain. False when the engine refused to start.
+// device returns the headers in the order it was handed them. False when the
+// engine refused to start.
 bool Play(GeneratorState& state, FileSink& sink) {
     if (!state.QueueFirstBuffers(sink)) return false;
     if (IsLooping(state.speed)) return true;
-    for (WAVEHDR* returned = state.p_wave_hdr1; !sink.full();
+    for (WAVEHDR* returned = state.p_wave_hdr1;
+         !sink.full() && state.HeaderDone(*returned, sink) != GeneratorState::HeaderReturn::AllPlayed;
          returned = returned == state.p_wave_hdr1 ? state.p_wave_hdr2 : state.p_wave_hdr1) {
-        ++state.buffers_played;
-        if (state.buffers_played >= state.buffers_written) break;
-        state.QueueChunk(*returned, sink);
     }
     return true;
 }
