@@ -274,8 +274,32 @@ bool TKvNumEdit::event(QEvent* e) {
     return QLineEdit::event(e);
 }
 
+void TKvNumEdit::ApplyTypedText() {
+    const TextCheck check = CheckText(text(), FEditBase, FSeparators, true);
+    double unused = 0;
+    if (check.kind == TextCheck::kValid && FitsDouble(check.number, unused)) {
+        ValidateText(true);
+        return;
+    }
+    // SetState beeps only on entering the error state; a key refused again
+    // beeps again, as a refused step does.
+    if (FState == esError) KvBeep();
+    if (check.kind == TextCheck::kInvalid) {
+        ValidateText(false);  // marks the bad characters
+    } else {
+        SetState(esError);
+    }
+}
+
 void TKvNumEdit::keyPressEvent(QKeyEvent* e) {
     const int key = e->key();
+    // Typed text waiting to be applied is applied first, so that the step
+    // starts from what the user typed rather than throwing it away; text
+    // that cannot be applied leaves the field in the error state, where the
+    // key does not step.
+    if ((key == Qt::Key_Up || key == Qt::Key_Down) && FState != esNormal && isEnabled() && !isReadOnly()) {
+        ApplyTypedText();
+    }
     if (key == Qt::Key_Up && StepEnabled(true)) {
         UpClick();
         e->accept();

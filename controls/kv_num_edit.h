@@ -88,7 +88,8 @@ public:
     // Whether a step up (or down) may happen now: the field is enabled and
     // writable, holds no typed text waiting to be applied, and the value is
     // not at that limit. The arrow keys, UpClick/DownClick and the spin
-    // arrows all ask this one question.
+    // arrows all ask this one question; the arrow keys first apply typed
+    // text that waits (see keyPressEvent).
     bool StepEnabled(bool up) const;
 
     // One step up / down by Increment (or times / divided by it with
@@ -124,6 +125,10 @@ protected:
     void ExitField();
 
 private:
+    // Up or Down while typed text waits: a valid number is applied; anything
+    // else puts the field into the error state with a beep, as a bad
+    // keystroke does.
+    void ApplyTypedText();
     void ApplyValue(long double v);
     double CheckedLimits(double x);
     void TextChanged();

@@ -98,7 +98,16 @@ void TKvNumSpin::UpdateEditRect() {
 
 void TKvNumSpin::focusOutEvent(QFocusEvent* e) {
     // A held arrow stops when the field loses the focus, whatever takes it.
-    if (FButton) FButton->EndRepeat();
+    // A popup or another window takes the arrow's release as well: no
+    // release will lift it.
+    if (FButton) {
+        const Qt::FocusReason r = e->reason();
+        if (r == Qt::PopupFocusReason || r == Qt::ActiveWindowFocusReason) {
+            FButton->EndPressElsewhere();
+        } else {
+            FButton->EndRepeat();
+        }
+    }
     TKvNumEdit::focusOutEvent(e);
     if (FButton) FButton->update();
 }

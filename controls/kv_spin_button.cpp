@@ -94,7 +94,7 @@ void TKvTimerSpeedBtn::RepeatMessage(std::uint32_t, std::uint32_t) {
     // would end this press; no event tells the button, so it looks here.
     const QWidget* grabber = QWidget::mouseGrabber();
     if (QApplication::activePopupWidget() || (grabber && grabber != this)) {
-        EndRepeat();
+        EndPressElsewhere();
         return;
     }
     // Messages before the start delay has passed only keep the cadence.
@@ -125,7 +125,7 @@ bool TKvTimerSpeedBtn::event(QEvent* e) {
     case QEvent::ContextMenu:      // the menu that opens takes the release
     case QEvent::WindowDeactivate:  // so does the window that comes to the front
     case QEvent::Hide:              // a hidden button loses the mouse
-        EndRepeat();
+        EndPressElsewhere();
         break;
     case QEvent::EnabledChange:
         if (!isEnabled()) EndRepeat();
@@ -133,6 +133,12 @@ bool TKvTimerSpeedBtn::event(QEvent* e) {
     default: break;
     }
     return QToolButton::event(e);
+}
+
+void TKvTimerSpeedBtn::EndPressElsewhere() {
+    EndRepeat();
+    // No release will come to lift the button: it would stay drawn pressed.
+    if (isDown()) setDown(false);
 }
 
 void TKvTimerSpeedBtn::EndRepeat() {
@@ -169,6 +175,11 @@ TKvTimerSpeedBtn* TKvSpinButton::CreateButton() {
 void TKvSpinButton::EndRepeat() {
     FUpButton->EndRepeat();
     FDownButton->EndRepeat();
+}
+
+void TKvSpinButton::EndPressElsewhere() {
+    FUpButton->EndPressElsewhere();
+    FDownButton->EndPressElsewhere();
 }
 
 void TKvSpinButton::SetBounds(int left, int top, int width, int height) {

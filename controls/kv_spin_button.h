@@ -52,6 +52,9 @@ public:
     // button, and a popup or mouse grab elsewhere.
     void EndRepeat();
     bool Repeating() const { return FRegistered; }
+    // The press ended where the button does not see its release (a menu, a
+    // grab, another window): the repeat ends and the button comes up.
+    void EndPressElsewhere();
 
     void RepeatMessage(std::uint32_t tickCounter, std::uint32_t lateness) override;
 
@@ -99,6 +102,8 @@ public:
 
     // Ends the repeat of both arrows.
     void EndRepeat();
+    // Ends the press of both arrows, whose release goes elsewhere.
+    void EndPressElsewhere();
 
     // The field that takes the focus when an arrow is pressed.
     QWidget* FocusControl() const { return FFocusControl; }

@@ -235,13 +235,12 @@ TextCheck CheckText(const QString& text, TEditBase base, const NumSeparators& se
         }
     }
     if (!ok) {
+        // The message quotes the text as typed, not the body read from it.
         r.kind = TextCheck::kConversionError;
         switch (r.notation) {
-        case ebHex:
-            r.error = QStringLiteral("\"$%1\" is not a valid 32-bit hexadecimal number.").arg(body);
-            break;
-        case ebInt: r.error = QStringLiteral("\"%1\" is not a valid 32-bit integer.").arg(body); break;
-        default: r.error = QStringLiteral("\"%1\" is not a valid floating-point number.").arg(body); break;
+        case ebHex: r.error = QStringLiteral("\"%1\" is not a valid 32-bit hexadecimal number.").arg(text); break;
+        case ebInt: r.error = QStringLiteral("\"%1\" is not a valid 32-bit integer.").arg(text); break;
+        default: r.error = QStringLiteral("\"%1\" is not a valid floating-point number.").arg(text); break;
         }
         return r;
     }

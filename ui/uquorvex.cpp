@@ -78,6 +78,8 @@ TfToneGenerator::TfToneGenerator(std::unique_ptr<WaveOutDevice> own_device, Wave
     SetTabOrder();
     BindHandlers();
     FormCreate();
+    // Every control's presses pass the window first (see StalePress).
+    for (QWidget* control : findChildren<QWidget*>()) control->installEventFilter(this);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect r = rect();
         r.moveCenter(screen->availableGeometry().center());
@@ -94,11 +96,7 @@ TfToneGenerator::~TfToneGenerator() {
 // --- Controls ----------------------------------------------------------------
 
 void TfToneGenerator::CreateControls() {
-    // The narrow sans face at 10 px keeps every caption inside the fixed
-    // layout; sizes are device-independent, so HiDPI screens scale it.
-    QFont font(QStringLiteral("DejaVu Sans Condensed"));
-    font.setPixelSize(10);
-    setFont(font);
+    setFont(ui::CaptionFont());
     QPalette window_palette = palette();
     // Disabled controls keep the style's grey text.
     for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive}) {
@@ -265,7 +263,6 @@ void TfToneGenerator::BindHandlers() {
     connect(btnExit, &QPushButton::clicked, this, [this] { playback_->btnExitClick(); });
     connect(btnAddWhiteNoise, &QPushButton::clicked, this, [this] { btnAddWhiteNoiseClick(); });
     noise_->SetLostHandler([this](LossCause cause) { WhiteNoiseLost(cause); });
-    for (QPushButton* b : {btnStart, btnExit, btnAddWhiteNoise}) b->installEventFilter(this);
 }
 
 // The scale beside the level bars: each number stands level with the bar
@@ -357,11 +354,13 @@ void TfToneGenerator::showEvent(QShowEvent* event) {
     if (QWindow* handle = windowHandle()) handle->installEventFilter(this);
 }
 
-// A press moves the focus before the button sees it. When the field that
+// A press moves the focus before the control sees it. When the field that
 // loses the focus reports an error there, the report's dialog runs while the
 // mouse button is still down and takes its release; the press would then
-// reach the button after the release and leave it drawn pressed for good.
-// Such a press is dropped: the click never happened for the user either.
+// reach the control after the release: a button or a check box drawn pressed
+// for good, a bar paging on towards the pointer by itself. Such a press is
+// dropped, whatever the control: the click never happened for the user
+// either.
 bool TfToneGenerator::StalePress(const QMouseEvent& press) const {
     const bool from_window_system = window_press_ && press.timestamp() == window_press_time_;
     return from_window_system && !(QGuiApplication::mouseButtons() & press.button());
@@ -373,7 +372,7 @@ bool TfToneGenerator::eventFilter(QObject* watched, QEvent* event) {
         if (watched == windowHandle()) {
             window_press_ = true;
             window_press_time_ = press.timestamp();
-        } else if (qobject_cast<QPushButton*>(watched)) {
+        } else {
             const bool stale = StalePress(press);
             window_press_ = false;
             if (stale) return true;

@@ -193,7 +193,7 @@ private:
     void Ran(const char* handler) {
         if (handler_observer_) handler_observer_(handler);
     }
-    // A press on a push button whose release was taken meanwhile.
+    // A press on a control whose release was taken meanwhile.
     bool StalePress(const QMouseEvent& press) const;
     void ShowMessage(const std::string& caption, const std::string& text);
     QWidget* ControlWidget(PlaybackControl control) const;

@@ -2,6 +2,9 @@
 #include "ui/widgets.h"
 
 #include <QApplication>
+#include <QFontInfo>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QPointer>
 #include <QProxyStyle>
 #include <QRadioButton>
@@ -17,6 +20,18 @@ QString ScreenText(const std::string& text) {
     s.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     s.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     return s;
+}
+
+QFont CaptionFont() {
+    QFont condensed(QStringLiteral("DejaVu Sans Condensed"));
+    condensed.setPixelSize(10);
+    if (QFontInfo(condensed).family() == condensed.family()) return condensed;
+    // The plain face at full width clips "Fast (stepped)" on scaled
+    // screens; drawn at the condensed face's width it fits at every scale.
+    QFont narrowed(QStringLiteral("DejaVu Sans"));
+    narrowed.setPixelSize(10);
+    narrowed.setStretch(QFont::SemiCondensed);
+    return narrowed;
 }
 
 void PaintOwnBackground(QWidget* widget, QColor color) {
@@ -46,7 +61,21 @@ public:
     void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
                             const QWidget* widget) const override {
         QStyleOptionSlider travel;
-        QProxyStyle::drawComplexControl(control, Narrowed(control, option, widget, travel), painter, widget);
+        const QStyleOptionComplex* narrowed = Narrowed(control, option, widget, travel);
+        if (narrowed == option) {
+            QProxyStyle::drawComplexControl(control, option, painter, widget);
+            return;
+        }
+        // The base style places the groove and the thumb inside the rect it
+        // is given but the tick marks from the rect's top as if it were at
+        // 0: drawn with the travel moved to the origin and the painter moved
+        // by the same amount, all three agree.
+        const QPoint offset = travel.rect.topLeft();
+        travel.rect.moveTopLeft(QPoint(0, 0));
+        painter->save();
+        painter->translate(offset);
+        QProxyStyle::drawComplexControl(control, &travel, painter, widget);
+        painter->restore();
     }
     QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option, SubControl sub,
                          const QWidget* widget) const override {
@@ -270,6 +299,21 @@ QRect TrackBar::ThumbRect() const {
     QStyleOptionSlider option;
     initStyleOption(&option);
     return style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, this);
+}
+
+// A press on the groove pages towards the pointer, again and again from a
+// timer until the release. When another window took the release (a dialog
+// that opened meanwhile), no release comes: the paging ends here instead of
+// running on to the pointer by itself.
+void TrackBar::timerEvent(QTimerEvent* event) {
+    if (repeatAction() != SliderNoAction && !(QGuiApplication::mouseButtons() & Qt::LeftButton)) {
+        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(), QPointF(), Qt::LeftButton, Qt::NoButton,
+                            Qt::NoModifier);
+        QSlider::mouseReleaseEvent(&release);
+        setRepeatAction(SliderNoAction);
+        return;
+    }
+    QSlider::timerEvent(event);
 }
 
 void TrackBar::SetMin(int min) {

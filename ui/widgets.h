@@ -8,6 +8,7 @@
 // Thread note: user-interface thread only, like every widget.
 
 #include <QCheckBox>
+#include <QFont>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -122,6 +123,9 @@ public:
     static constexpr int kThumbBottom = 14;
 
     Handler OnChange;
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
 };
 
 // A one-line edit whose change handler runs whenever its text changes,
@@ -177,6 +181,12 @@ void PaintOwnBackground(QWidget* widget, QColor color);
 
 // Text colour of an enabled widget; disabled it shows the style's grey.
 void SetTextColor(QWidget* widget, QColor color);
+
+// The font of the window's captions: the condensed sans face at 10 px.
+// Where that face is not installed, the plain face narrowed by the toolkit
+// to about the same width, so that every caption still fits the fixed
+// layout. Sizes are device-independent: scaled screens scale it.
+QFont CaptionFont();
 
 // The application's style with the check marks of radio buttons and check
 // boxes closer to their text, so that captions fit the fixed layout. Owned by

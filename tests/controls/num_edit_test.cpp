@@ -42,6 +42,7 @@ TEST(NumEdit, CommittedTextsGiveTheirValueTextAndState) {
         double value;      // applied
         const char* text;  // shown afterwards
         int selStart, selLength;  // invalid
+        const char* error = nullptr;  // refused: how the message starts
     };
     const Case cases[] = {
         {ebFloat, "", applied, 0, "0", 0, 0},
@@ -64,9 +65,16 @@ TEST(NumEdit, CommittedTextsGiveTheirValueTextAndState) {
         {ebFloat, "12x", invalid, 0, "12x", 2, 1},
         {ebInt, "5m", invalid, 0, "5m", 1, 1},
         {ebBin, "2", invalid, 0, "2", 0, 1},
-        {ebFloat, "1e2.5", refused, 0, "1e2.5", 0, 0},
-        {ebFloat, "1e400", refused, 0, "1e400", 0, 0},
-        {ebInt, "2147483648", refused, 0, "2147483648", 0, 0},
+        // A refusal quotes the text as typed: prefix, scale letter and all.
+        {ebFloat, "1e2.5", refused, 0, "1e2.5", 0, 0, "\"1e2.5\" is not a valid floating-point number."},
+        {ebFloat, "1e2.5k", refused, 0, "1e2.5k", 0, 0, "\"1e2.5k\" is not a valid floating-point number."},
+        {ebFloat, "1e", refused, 0, "1e", 0, 0, "\"1e\" is not a valid floating-point number."},
+        {ebFloat, "EE", refused, 0, "EE", 0, 0, "\"EE\" is not a valid floating-point number."},
+        {ebFloat, "$123456789", refused, 0, "$123456789", 0, 0,
+         "\"$123456789\" is not a valid 32-bit hexadecimal number."},
+        {ebHex, "123456789", refused, 0, "123456789", 0, 0, "\"123456789\" is not a valid 32-bit hexadecimal number."},
+        {ebFloat, "1e400", refused, 0, "1e400", 0, 0, "Floating-point overflow"},
+        {ebInt, "2147483648", refused, 0, "2147483648", 0, 0, "\"2147483648\" is not a valid 32-bit integer."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed);
@@ -91,6 +99,7 @@ TEST(NumEdit, CommittedTextsGiveTheirValueTextAndState) {
         case refused:
             EXPECT_EQ(edit->State(), esNormal);
             ASSERT_EQ(services.errors.size(), 1);
+            EXPECT_TRUE(services.errors.front().startsWith(QString::fromLatin1(c.error))) << services.errors.front().toStdString();
             break;
         }
     }
@@ -171,6 +180,51 @@ TEST(NumEdit, ArrowKeysStepByTheSinglePrecisionIncrement) {
         EXPECT_EQ(edit->text(), QString::fromLatin1(c.text));
         EXPECT_EQ(changes.count(), std::abs(c.steps));
         EXPECT_EQ(edit->State(), esNormal);
+    }
+}
+
+// Up and Down while typed text waits: a valid number is applied and the
+// step starts from it; anything else puts the field into the error state
+// with a beep on every press, and nothing is applied or reported.
+TEST(NumEdit, ArrowKeysApplyTypedTextThenStep) {
+    struct Case {
+        const char* typed;
+        Qt::Key key;
+        int presses;
+        double value;
+        const char* text;
+        TNumEditState state;
+        int beeps;
+    };
+    const Case cases[] = {
+        {"5", Qt::Key_Up, 1, 5.0099999997764826, "5.01", esNormal, 0},
+        {"5", Qt::Key_Down, 2, 4.9800000004470348, "4.98", esNormal, 0},
+        {"-2.5k", Qt::Key_Down, 1, -2500.0099999997765, "-2500.01", esNormal, 0},
+        {"7", Qt::Key_Up, 1, 6, "6.00", esNormal, 0},  // clamped to the limit: no step beyond
+        {"12x", Qt::Key_Up, 2, 1, "12x", esError, 2},
+        {"1e", Qt::Key_Down, 1, 1, "1e", esError, 1},
+        {"1e400", Qt::Key_Up, 1, 1, "1e400", esError, 1},
+        {"", Qt::Key_Up, 1, 1, "", esError, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << '"' << c.typed << "\" " << c.presses << " presses");
+        test::ServiceRecorder services;
+        auto edit = MakeEdit();
+        edit->SetFormatStr("#0.00#");
+        edit->SetIncrement(0.01f);
+        edit->SetMaxValue(6);
+        edit->SetOptions(eoLimitMax);
+        edit->SetValue(1);
+        edit->selectAll();
+        QTest::keyClicks(edit.get(), QString::fromLatin1(c.typed));
+        if (*c.typed == 0) QTest::keyClick(edit.get(), Qt::Key_Backspace);
+        const int beeps_typing = services.beeps;
+        for (int i = 0; i < c.presses; ++i) QTest::keyClick(edit.get(), c.key);
+        EXPECT_EQ(edit->Value(), c.value);
+        EXPECT_EQ(edit->text(), QString::fromLatin1(c.text));
+        EXPECT_EQ(edit->State(), c.state);
+        EXPECT_EQ(services.beeps - beeps_typing, c.beeps);
+        EXPECT_TRUE(services.errors.isEmpty());
     }
 }
 

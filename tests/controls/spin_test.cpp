@@ -259,7 +259,8 @@ TEST(TimerSpeedBtn, ButtonDisabledAtTheLimitStopsRepeating) {
 }
 
 // A held arrow's repeat ends with the press, whatever ends it; a menu or a
-// grab that swallows the release must not leave it stepping on its own.
+// grab that swallows the release must not leave it stepping on its own, nor
+// drawn pressed where the release went elsewhere.
 TEST(TimerSpeedBtn, EveryEndOfThePressEndsTheRepeat) {
     struct Rig {
         QWidget window;
@@ -270,19 +271,33 @@ TEST(TimerSpeedBtn, EveryEndOfThePressEndsTheRepeat) {
     struct Case {
         const char* name;
         std::function<void(Rig&)> end;
+        bool releaseTaken;  // the left button's release goes elsewhere
+    };
+    // The field's menu runs its own loop; it is closed once it is up.
+    const auto closeMenuWhenUp = [] {
+        QTimer::singleShot(0, [] {
+            if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+        });
     };
     QWidget otherWindow;
     const Case cases[] = {
-        {"release of another mouse button", [](Rig& r) { QTest::mouseRelease(r.up, Qt::RightButton, {}, QPoint(5, 4)); }},
+        {"release of another mouse button", [](Rig& r) { QTest::mouseRelease(r.up, Qt::RightButton, {}, QPoint(5, 4)); },
+         false},
         {"context menu request",
-         [](Rig& r) {
-             // The field's menu runs its own loop; close it once it is up.
-             QTimer::singleShot(0, [] {
-                 if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
-             });
+         [&](Rig& r) {
+             closeMenuWhenUp();
              QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(5, 4), r.up->mapToGlobal(QPoint(5, 4)));
              QApplication::sendEvent(r.up, &menu);
-         }},
+         },
+         true},
+        {"right press and its menu",
+         [&](Rig& r) {
+             closeMenuWhenUp();
+             const QPoint at = r.up->mapTo(&r.window, QPoint(5, 4));
+             QTest::mousePress(r.window.windowHandle(), Qt::RightButton, {}, at);
+             QTest::mouseRelease(r.window.windowHandle(), Qt::RightButton, {}, at);
+         },
+         true},
         {"popup elsewhere",
          [](Rig&) {
              auto* menu = new QMenu;
@@ -291,22 +306,25 @@ TEST(TimerSpeedBtn, EveryEndOfThePressEndsTheRepeat) {
              menu->popup(QPoint(300, 300));
              test::ManualRepeatClock::Current()->Run(200);
              menu->close();
-         }},
-        {"focus leaves the field", [](Rig& r) { r.other->setFocus(); }},
+         },
+         true},
+        {"focus leaves the field", [](Rig& r) { r.other->setFocus(); }, false},
         {"window deactivated",
          [&otherWindow](Rig&) {
              otherWindow.show();
              otherWindow.activateWindow();
              ASSERT_TRUE(QTest::qWaitForWindowActive(&otherWindow));
-         }},
-        {"field disabled", [](Rig& r) { r.spin->setEnabled(false); }},
-        {"field hidden", [](Rig& r) { r.spin->hide(); }},
+         },
+         true},
+        {"field disabled", [](Rig& r) { r.spin->setEnabled(false); }, true},
+        {"field hidden", [](Rig& r) { r.spin->hide(); }, true},
         {"mouse grabbed elsewhere",
          [](Rig& r) {
              r.other->grabMouse();
              test::ManualRepeatClock::Current()->Run(200);
              r.other->releaseMouse();
-         }},
+         },
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -320,21 +338,28 @@ TEST(TimerSpeedBtn, EveryEndOfThePressEndsTheRepeat) {
         ASSERT_TRUE(QTest::qWaitForWindowActive(&r.window));
         QSignalSpy clicks(r.up, &QAbstractButton::clicked);
 
-        QTest::mousePress(r.up, Qt::LeftButton, {}, QPoint(5, 4));
+        QTest::mousePress(r.window.windowHandle(), Qt::LeftButton, {}, r.up->mapTo(&r.window, QPoint(5, 4)));
         ASSERT_TRUE(r.spin->hasFocus());
+        ASSERT_TRUE(r.up->isDown());
         clock.Run(600);  // one repeat click at 0.5 s
         ASSERT_EQ(clicks.count(), 1);
         c.end(r);
         clock.Run(1000);
         EXPECT_EQ(RepeatCount(), 0);
         EXPECT_FALSE(r.up->Repeating());
+        if (c.releaseTaken) {
+            EXPECT_FALSE(r.up->isDown()) << "drawn pressed without a press";
+        }
+        // The left button's release, where the user lets go.
+        QTest::mouseRelease(r.window.windowHandle(), Qt::LeftButton, {}, QPoint(60, 60));
+        EXPECT_FALSE(r.up->isDown());
         EXPECT_EQ(clicks.count(), 1) << "no step after the end of the press";
-        QTest::mouseRelease(r.up, Qt::LeftButton, {}, QPoint(60, 60));  // the test's own button state
     }
 }
 
 // Keys, UpClick/DownClick and the arrows ask the one StepEnabled and agree
-// with it in every combination of edit state, limit, read-only and enabled.
+// with it in every combination of edit state, limit, read-only and enabled;
+// only a key applies a typed number first and then steps from it.
 TEST(NumSpin, KeysStepsAndArrowsAgreeInEveryState) {
     enum class Text { accepted, typed, invalid };
     enum class At { middle, upper, lower };
@@ -368,7 +393,11 @@ TEST(NumSpin, KeysStepsAndArrowsAgreeInEveryState) {
                         auto byKey = make();
                         const double before = byKey->Value();
                         QTest::keyClick(byKey.get(), up ? Qt::Key_Up : Qt::Key_Down);
-                        EXPECT_EQ(byKey->Value() != before, expected) << "key, up " << up;
+                        const bool applied = enabled && !readOnly && text == Text::typed;
+                        EXPECT_EQ(byKey->Value() != before, expected || applied) << "key, up " << up;
+                        if (applied) {
+                            EXPECT_EQ(byKey->Value(), up ? 0.50999999977648258 : 0.49000000022351742);
+                        }
 
                         auto byStep = make();
                         if (up) byStep->UpClick();

@@ -75,6 +75,8 @@ TEST(CommandLine, RenderToolAnswersHelpAndVersionAndRefusesTheRest) {
         {{"-Z"}, 2, "", "quorvex-render: unknown option '-Z'\n"},
         {{"-o"}, 2, "", "-o needs a value"},
         {{"-o", "-", "--speed"}, 2, "", "--speed needs a value"},
+        {{"-o", "-", "--sp"}, 2, "", "--speed needs a value"},
+        {{"--output"}, 2, "", "--output needs a value"},
         {{"-o", "-", "--markers=yes"}, 2, "", "option --markers takes no value"},
         {{"-o", "-", "--mark=yes"}, 2, "", "option --markers takes no value"},
         {{"-o", "-", "--left=3"}, 2, "", "ambiguous option '--left=3' (--left-level, --left-off, --left-bar)"},

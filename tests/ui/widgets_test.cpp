@@ -164,6 +164,44 @@ TEST(TrackBar, MinIsAtTheTopAndUpMovesTowardsIt) {
     EXPECT_EQ(plain.Position(), 9);
 }
 
+// A press on the groove pages once at once and then from a timer while the
+// button is held. When a dialog that opened meanwhile took the release, the
+// paging ends too: the bar never pages on by itself.
+TEST(TrackBar, PagingEndsWhenADialogTookTheRelease) {
+    QWidget parent;
+    parent.resize(80, 200);
+    TrackBar bar(&parent, {0, 0, 33, 161}, 0, 26, 20, 3, 5, TrackBar::Ticks::left);
+    parent.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&parent));
+    struct TimerCounter : QObject {
+        int timers = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            timers += e->type() == QEvent::Timer;
+            return false;
+        }
+    } counter;
+    bar.installEventFilter(&counter);
+
+    QTest::mousePress(parent.windowHandle(), Qt::LeftButton, {}, QPoint(20, 4));
+    ASSERT_EQ(bar.Position(), 17);
+    {
+        QWidget dialog;
+        dialog.setWindowModality(Qt::ApplicationModal);
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        QTest::mouseRelease(parent.windowHandle(), Qt::LeftButton, {}, QPoint(20, 4));
+    }
+    // The first repeat would page again.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return counter.timers > 0; }, 10000));
+    QTest::qWait(100);
+    EXPECT_EQ(bar.Position(), 17);
+    EXPECT_FALSE(bar.isSliderDown());
+
+    // The next press on the groove pages as before.
+    QTest::mouseClick(parent.windowHandle(), Qt::LeftButton, {}, QPoint(20, 4));
+    EXPECT_EQ(bar.Position(), 14);
+}
+
 TEST(Edit, ChangeHandlerRunsForEveryChangeOfText) {
     QWidget parent;
     Edit edit(&parent, "F1", {0, 0, 49, 21});

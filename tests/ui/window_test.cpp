@@ -1,21 +1,29 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/uquorvex.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QGroupBox>
 #include <QImage>
 #include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSlider>
+#include <QStyle>
+#include <QStyleOption>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <random>
 #include <utility>
 
@@ -176,6 +184,34 @@ TEST_F(WindowTest, CreationRunsExactlyTheseHandlers) {
     EXPECT_EQ(runs, expected);
 }
 
+// Centres of the tick marks drawn beside a bar, top to bottom, in the bar's
+// coordinates: runs of dark rows on the tick side of the thumb.
+std::vector<double> TickCentres(ui::TrackBar& bar) {
+    const QImage image = bar.grab().toImage();
+    const double ratio = image.devicePixelRatio();
+    const QRect thumb = bar.ThumbRect();
+    const bool left = bar.tickPosition() == QSlider::TicksLeft;
+    const int from = left ? 0 : static_cast<int>(std::ceil((thumb.right() + 1) * ratio));
+    const int to = left ? static_cast<int>(std::floor(thumb.left() * ratio)) : image.width();
+    std::vector<double> centres;
+    int run = -1;
+    for (int y = 0; y <= image.height(); ++y) {
+        bool ink = false;
+        for (int x = from; y < image.height() && x < to; ++x) ink = ink || qGray(image.pixel(x, y)) < 150;
+        if (ink && run < 0) run = y;
+        if (!ink && run >= 0) {
+            centres.push_back((run + y) / 2.0 / ratio);
+            run = -1;
+        }
+    }
+    return centres;
+}
+
+double ThumbCentre(const ui::TrackBar& bar) {
+    const QRect thumb = bar.ThumbRect();
+    return thumb.y() + thumb.height() / 2.0;
+}
+
 TEST_F(WindowTest, DbScaleLabelsStandLevelWithTheirBarPositions) {
     ASSERT_EQ(w.dBScaleLabels.size(), 6u);
     const std::vector<std::string> texts{"0", "-5", "-10", "-15", "-20", "-25"};
@@ -199,9 +235,96 @@ TEST_F(WindowTest, DbScaleLabelsStandLevelWithTheirBarPositions) {
         const double label_centre = l->y() + l->height() / 2.0;
         for (const ui::TrackBar* bar : {w.tkbLeftLevel, w.tkbRightLevel}) {
             ASSERT_EQ(bar->Position(), position);
-            const QRect thumb = bar->ThumbRect();
-            EXPECT_NEAR(bar->y() + thumb.y() + thumb.height() / 2.0, label_centre, 1.0) << "position " << position;
+            EXPECT_NEAR(bar->y() + ThumbCentre(*bar), label_centre, 1.0) << "position " << position;
         }
+    }
+}
+
+// The tick marks stand level with the thumb at the positions they mark:
+// every tick interval from the min has one, and each one drawn marks a
+// position. CTest runs this also at the scales 1.5 and 2
+// (tests/ui/CMakeLists.txt).
+TEST_F(WindowTest, TickMarksStandLevelWithTheThumbs) {
+    for (ui::TrackBar* bar : {w.tkbLeftLevel, w.tkbRightLevel, w.tbLowPower}) {
+        SCOPED_TRACE(bar == w.tbLowPower ? "attenuation bar" : bar == w.tkbLeftLevel ? "left level" : "right level");
+        const int kept = bar->Position();
+        std::vector<double> thumbs;  // the thumb's centre at each position
+        for (int p = bar->Min(); p <= bar->Max(); ++p) {
+            bar->SetPosition(p);
+            thumbs.push_back(ThumbCentre(*bar));
+        }
+        // The thumb stands away from the rows of the ticks it would cover.
+        bar->SetPosition(bar->Min() + 2);
+        const std::vector<double> ticks = TickCentres(*bar);
+        const auto near = [](const std::vector<double>& rows, double row) {
+            return std::any_of(rows.begin(), rows.end(), [row](double r) { return std::abs(r - row) <= 1.0; });
+        };
+        for (int p = bar->Min(); p <= bar->Max(); p += bar->tickInterval()) {
+            EXPECT_TRUE(near(ticks, thumbs[static_cast<std::size_t>(p - bar->Min())])) << "no tick at position " << p;
+        }
+        for (const double tick : ticks) EXPECT_TRUE(near(thumbs, tick)) << "a tick at row " << tick << " marks no position";
+        bar->SetPosition(kept);
+    }
+}
+
+// The width a control's caption takes as drawn, and the room its style
+// leaves for it; empty for a control without a caption.
+struct CaptionSpace {
+    std::string text;
+    int needed = 0;
+    int room = 0;
+};
+
+std::optional<CaptionSpace> SpaceOf(const QWidget* widget) {
+    const QFontMetrics metrics = widget->fontMetrics();
+    const auto width = [&metrics](const QString& text) {
+        int widest = 0;
+        for (const QString& line : text.split(QLatin1Char('\n'))) {
+            widest = std::max(widest, metrics.size(Qt::TextShowMnemonic, line).width());
+        }
+        return widest;
+    };
+    const QStyle* style = widget->style();
+    if (const auto* b = qobject_cast<const QAbstractButton*>(widget)) {
+        if (b->text().isEmpty()) return std::nullopt;  // the spin arrows
+        QStyleOptionButton option;
+        option.initFrom(b);
+        option.text = b->text();
+        const QStyle::SubElement contents = qobject_cast<const QRadioButton*>(b) ? QStyle::SE_RadioButtonContents
+                                            : qobject_cast<const QCheckBox*>(b)  ? QStyle::SE_CheckBoxContents
+                                                                                 : QStyle::SE_PushButtonContents;
+        return CaptionSpace{b->text().toStdString(), width(b->text()), style->subElementRect(contents, &option, b).width()};
+    }
+    if (const auto* g = qobject_cast<const QGroupBox*>(widget)) {
+        QStyleOptionGroupBox option;
+        option.initFrom(g);
+        option.text = g->title();
+        option.lineWidth = 1;
+        option.textAlignment = g->alignment();
+        option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+        const QRect label = style->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, g);
+        return CaptionSpace{g->title().toStdString(), width(g->title()), g->width() - label.left()};
+    }
+    if (const auto* l = qobject_cast<const QLabel*>(widget)) {
+        return CaptionSpace{l->text().toStdString(), width(l->text()), l->contentsRect().width()};
+    }
+    return std::nullopt;
+}
+
+// Every caption shows whole: on buttons, check boxes and radio items, group
+// boxes and labels. CTest runs this also where the condensed face is
+// missing (tests/ui/CMakeLists.txt).
+TEST_F(WindowTest, EveryCaptionFitsItsControl) {
+    int captions = 0;
+    for (const QWidget* widget : w.findChildren<QWidget*>()) {
+        if (const std::optional<CaptionSpace> space = SpaceOf(widget)) {
+            ++captions;
+            EXPECT_LE(space->needed, space->room) << '"' << space->text << '"';
+        }
+    }
+    EXPECT_GT(captions, 40);
+    for (const ui::Label* l : w.findChildren<ui::Label*>()) {
+        EXPECT_LE(l->sizeHint().height(), l->height()) << l->Caption();
     }
 }
 
@@ -806,34 +929,85 @@ TEST_F(WindowTest, MissingMemoryIsNamedWhenStartIsRefused) {
     }
 }
 
-// With a number the field cannot take, pressing Start moves the focus out of
-// the field, whose error dialog then runs while the mouse button is down and
-// takes its release. The click is lost, and Start must not stay pressed.
-TEST_F(WindowTest, StartIsNotLeftPressedByAnErrorDialogInItsFocusChange) {
-    for (const char* text : {"1e400", "1e2.5"}) {
-        SCOPED_TRACE(text);
-        ShowActive();
-        w.nsChirp->setFocus();
-        w.nsChirp->selectAll();
-        QTest::keyClicks(w.nsChirp, text);
-        const QPoint at = w.btnStart->mapTo(&w, w.btnStart->rect().center());
-        QStringList errors;
-        SetKvErrorReporter([&](QWidget*, const QString& error) {
-            errors << error;
-            QTest::mouseRelease(w.windowHandle(), Qt::LeftButton, {}, at);  // the user lets go meanwhile
-        });
-        QTest::mousePress(w.windowHandle(), Qt::LeftButton, {}, at);
-        SetKvErrorReporter({});
-        EXPECT_EQ(errors.size(), 1);
-        EXPECT_FALSE(w.btnStart->isDown());
-        EXPECT_FALSE(gen.sweep_running);
+// With a number the chirp field cannot take, a press on another control
+// moves the focus out of the field, whose error dialog then runs while the
+// mouse button is down and takes its release. The click is lost for every
+// kind of control: nothing toggles, nothing pages, nothing stays pressed.
+// The next click is an ordinary one.
+TEST_F(WindowTest, APressWhoseReleaseTheErrorDialogTookIsDropped) {
+    struct Control {
+        const char* name;
+        std::function<QWidget*(TfToneGenerator&)> widget;
+        QPoint at;  // in the widget; null: its centre
+        // Nothing happened: the control as before the press.
+        std::function<void(TfToneGenerator&)> expect_untouched;
+        // After an ordinary click: what it did; then undone.
+        std::function<void(TfToneGenerator&)> expect_clicked_and_undo;
+    };
+    const Control controls[] = {
+        {"radio item", [](TfToneGenerator& t) { return t.grpSweepSpeed->Button(2); }, QPoint(6, 6),
+         [](TfToneGenerator& t) {
+             EXPECT_EQ(t.grpSweepSpeed->ItemIndex(), 0);
+             EXPECT_FALSE(t.grpSweepSpeed->Button(2)->isDown());
+         },
+         [](TfToneGenerator& t) {
+             EXPECT_EQ(t.grpSweepSpeed->ItemIndex(), 2);
+             t.grpSweepSpeed->SetItemIndex(0);
+         }},
+        {"check box", [](TfToneGenerator& t) { return t.chkRight; }, QPoint(6, 8),
+         [](TfToneGenerator& t) {
+             EXPECT_TRUE(t.chkRight->Checked());
+             EXPECT_FALSE(t.chkRight->isDown());
+         },
+         [](TfToneGenerator& t) {
+             EXPECT_FALSE(t.chkRight->Checked());
+             QTest::keyClick(t.chkRight, Qt::Key_Space);
+         }},
+        {"level bar's groove", [](TfToneGenerator& t) { return t.tkbLeftLevel; }, QPoint(20, 4),
+         [](TfToneGenerator& t) {
+             EXPECT_EQ(t.tkbLeftLevel->Position(), 12);
+             EXPECT_FALSE(t.tkbLeftLevel->isSliderDown());
+         },
+         [](TfToneGenerator& t) {
+             EXPECT_EQ(t.tkbLeftLevel->Position(), 9);  // one page towards the pointer
+             t.tkbLeftLevel->SetPosition(12);
+         }},
+        {"Start", [](TfToneGenerator& t) { return t.btnStart; }, QPoint(),
+         [](TfToneGenerator& t) {
+             EXPECT_FALSE(t.gen().sweep_running);
+             EXPECT_FALSE(t.btnStart->isDown());
+         },
+         [](TfToneGenerator& t) {
+             EXPECT_TRUE(t.gen().sweep_running);
+             EXPECT_FALSE(t.btnStart->isDown());
+             t.btnStart->click();
+         }},
+    };
+    ShowActive();
+    for (const Control& c : controls) {
+        for (const char* text : {"1e", "1e400", "1e2.5", "EE"}) {
+            SCOPED_TRACE(testing::Message() << c.name << ", " << text);
+            QWidget* target = c.widget(w);
+            const QPoint at = target->mapTo(&w, c.at.isNull() ? target->rect().center() : c.at);
+            w.nsChirp->setFocus();
+            w.nsChirp->selectAll();
+            QTest::keyClicks(w.nsChirp, text);
+            QStringList errors;
+            SetKvErrorReporter([&](QWidget*, const QString& error) {
+                errors << error;
+                QTest::mouseRelease(w.windowHandle(), Qt::LeftButton, {}, at);  // the user lets go meanwhile
+            });
+            QTest::mousePress(w.windowHandle(), Qt::LeftButton, {}, at);
+            SetKvErrorReporter({});
+            EXPECT_EQ(errors.size(), 1);
+            c.expect_untouched(w);
 
-        // The next click is an ordinary one.
-        QTest::mouseClick(w.windowHandle(), Qt::LeftButton, {}, at);
-        EXPECT_TRUE(gen.sweep_running);
-        EXPECT_FALSE(w.btnStart->isDown());
-        w.btnStart->click();
-        w.nsChirp->SetValue(0);
+            QTest::mouseClick(w.windowHandle(), Qt::LeftButton, {}, at);
+            Deliver();
+            c.expect_clicked_and_undo(w);
+            w.nsChirp->SetValue(1);
+            w.nsChirp->SetValue(0);
+        }
     }
 }
 

@@ -197,10 +197,12 @@ constexpr option kLongOptions[] = {
 // Leading ':' : a missing value is told apart from an unknown option.
 constexpr const char* kShortOptions = ":o:hvV";
 
-// The name an option was given by, for messages: "--speed", "-o".
-std::string OptionName(int value) {
-    for (const option& o : kLongOptions)
-        if (o.name && o.val == value && value >= kSpeed) return std::string("--") + o.name;
+// The option that `argument` (its text as given) names, for messages: the
+// long name of a long option, however abbreviated; "-o" for a short one.
+std::string OptionName(std::string_view argument, int value) {
+    if (argument.starts_with("--"))
+        for (const option& o : kLongOptions)
+            if (o.name && o.val == value) return std::string("--") + o.name;
     return std::string("-") + static_cast<char>(value);
 }
 
@@ -271,7 +273,7 @@ Settings ParseArguments(int argc, char** argv) {
         case kRightBar: s.right_bar = WholeNumber("--right-bar", value, 1, 180); break;
         case kPasses: s.passes = WholeNumber("--passes", value, 1, kMaxPasses); break;
         case kChunks: s.chunks = WholeNumber("--chunks", value, 1, kMaxChunks); break;
-        case ':': throw UsageError{OptionName(optopt) + " needs a value"};
+        case ':': throw UsageError{OptionName(argv[optind - 1], optopt) + " needs a value"};
         default:  // '?'
             // A long option's text is the argument getopt_long stepped over;
             // a short one is known by its letter.
