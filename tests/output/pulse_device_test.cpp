@@ -382,3 +382,27 @@ TEST(PulseDeviceResampling, TwentyKilohertzKeepsItsLevelOnA48kHzSink) {
 
 }  // namespace
 }  // namespace quorvex
+
+namespace quorvex {
+namespace {
+
+// The server runs on but the output goes (the only sink removed): the loss
+// names the output, not the server, and playback says so.
+TEST(PulseDeviceOutputGone, RemovingTheSinkIsReportedAsTheOutputGoingAway) {
+    PrivatePulseServer server;
+    ASSERT_TRUE(server.ok()) << server.error();
+    if (server.kind() != testing_support::ServerKind::pulseaudio) {
+        GTEST_SKIP() << "the private PipeWire's sink belongs to its configuration and cannot be removed";
+    }
+    PulseWaveDevice device;
+    testing_support::PlaybackRig rig(device);
+    rig.gen.speed = speeds::manual;
+    rig.playback.btnStartClick();
+    ASSERT_TRUE(WaitUntil([&] { return rig.view.caption == "&STOP"; }, 2000));
+    server.Pactl({"unload-module", "module-null-sink"});
+    ASSERT_TRUE(WaitUntil([&] { return rig.gen.closed; }, 3000));
+    EXPECT_THAT(rig.view.warnings, testing::ElementsAre("Output stopped.\rThe output device went away."));
+}
+
+}  // namespace
+}  // namespace quorvex
