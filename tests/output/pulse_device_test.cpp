@@ -6,6 +6,8 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <cmath>
+#include <cstdio>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -329,6 +331,53 @@ TEST_F(PulseDeviceTest, PlaybackEndsWhenTheServerGoesAndThenReportsIt) {
     EXPECT_THAT(rig.view.warnings, testing::ElementsAre("Output stopped.\rThe sound server closed the connection.",
                                                         "Error opening waveform audio.\rno device driver present"));
     EXPECT_FALSE(rig.gen.sweep_running);
+}
+
+}  // namespace
+}  // namespace quorvex
+
+namespace quorvex {
+namespace {
+
+// On a sink that runs at 48 kHz (most PipeWire desktops) the server
+// converts the 44.1 kHz stream; the top of the sweep's range must keep its
+// level there (within 0.5 dB). PipeWire takes the converter the stream asks
+// for; PulseAudio uses the one its own configuration names for every
+// stream, so its figure is only reported.
+TEST(PulseDeviceResampling, TwentyKilohertzKeepsItsLevelOnA48kHzSink) {
+    PrivatePulseServer server(testing_support::ServerKindFromEnvironment(), 48000);
+    ASSERT_TRUE(server.ok()) << server.error();
+    ASSERT_TRUE(server.StartRecording());
+    constexpr double kAmplitude = 16384;
+    std::vector<std::int16_t> tone(2 * 44100);
+    for (std::size_t i = 0; i < tone.size(); ++i) {
+        tone[i] = static_cast<std::int16_t>(std::lround(kAmplitude * std::sin(2 * M_PI * 20000.0 * (i / 2) / 44100.0)));
+    }
+    PulseWaveDevice device;
+    Recorder recorder;
+    WAVEHDR header = HeaderFor(tone);
+    HWAVEOUT handle = 0;
+    ASSERT_EQ(device.waveOutOpen(&handle, kDefaultWaveDevice, StereoFormat(), &recorder), MMSYSERR_NOERROR);
+    device.waveOutPrepareHeader(handle, &header);
+    device.waveOutWrite(handle, &header);
+    device.waveOutEndOfStream(handle);
+    EXPECT_TRUE(WaitUntil([&] { return recorder.Count(MM_WOM_DONE) == 1; }, 3000));
+    device.waveOutClose(handle);
+    const std::vector<std::int16_t> recording = server.StopRecording();
+
+    // The left channel's level over the middle of the tone.
+    std::size_t start = 0;
+    while (2 * start < recording.size() && recording[2 * start] == 0) ++start;
+    const std::size_t from = start + 12000, to = start + 36000;
+    ASSERT_LT(2 * to, recording.size()) << "the tone is not in the recording";
+    double sum = 0;
+    for (std::size_t f = from; f < to; ++f) sum += double(recording[2 * f]) * recording[2 * f];
+    const double level_db = 20 * std::log10(std::sqrt(sum / double(to - from)) / (kAmplitude / std::sqrt(2.0)));
+    std::printf("20 kHz on a 48 kHz sink (%s): %.2f dB\n", testing_support::ServerKindName(server.kind()), level_db);
+    ::testing::Test::RecordProperty("level_millibel", static_cast<int>(std::lround(level_db * 100)));
+    if (server.kind() == testing_support::ServerKind::pipewire) {
+        EXPECT_NEAR(level_db, 0.0, 0.5);
+    }
 }
 
 }  // namespace
