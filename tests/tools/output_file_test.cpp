@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Where quorvex-render writes: each kind of target the user can name, the
-// refusals with the system's reason, and no temporary file left behind on
-// an error, a file-size limit or an ending signal.
+// refusals with the system's reason, an existing file left whole by a failed
+// write wherever it can be, and no temporary file left behind on an error,
+// a file-size limit or an ending signal, SIGKILL included.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -91,7 +92,7 @@ protected:
     std::string stream_;  // the same as a stream
 };
 
-TEST_F(OutputTargets, EachKindOfTargetIsWrittenAsCpWouldOrRefusedWithTheReason) {
+TEST_F(OutputTargets, EachKindOfTargetIsWrittenWhereItIsOrRefusedWithTheReason) {
     const auto other = UnprivilegedUser();
     if (!other.ok) GTEST_SKIP() << "running as root without a user 'nobody' for the permission cases";
     const std::string denied = std::strerror(EACCES);
