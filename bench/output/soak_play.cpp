@@ -11,12 +11,16 @@
 //   output_soak --stops N [--server ...]
 //       stops a fixed tone N times (default 10) and prints the time from each
 //       Stop to the last non-silent frame in the recording: median and max.
+//   --stall MS   stops the user-interface thread for MS milliseconds when
+//       every 30th done notification arrives, before its refill (6 stalls
+//       per sweep): the server plays on from the one chunk it holds.
 //   --graph prints what pw-top shows during the first run (PipeWire only).
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QThread>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -38,16 +42,23 @@ using testing_support::WaitUntil;
 
 constexpr int kChunkFrames = 11025;
 
-// Notes when each done notification reached Playback, before its handler.
+// Notes when each done notification reached Playback, before its handler;
+// with stall_ms, stops the thread that long before every 30th handler.
 class DoneClock : public QObject {
 public:
     DoneClock() { clock.start(); }
     bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == MM_WOM_DONE) done_at_ms.push_back(clock.nsecsElapsed() / 1e6);
+        if (event->type() == MM_WOM_DONE) {
+            done_at_ms.push_back(clock.nsecsElapsed() / 1e6);
+            if (stall_ms > 0 && done_at_ms.size() % 30 == 0) {
+                QThread::msleep(static_cast<unsigned long>(stall_ms));  // before the refill: the worst moment
+            }
+        }
         return false;
     }
     QElapsedTimer clock;
     std::vector<double> done_at_ms;
+    int stall_ms = 0;
 };
 
 // pw-top only draws on a terminal: give it one, then keep its last screen.
@@ -69,7 +80,7 @@ void ShowGraph(QProcess& top) {
     std::printf("%s\n", qPrintable(last >= 0 ? screen.mid(last, 1200) : screen.right(1200)));
 }
 
-int Soak(PrivatePulseServer& server, int runs, int chunks, int workers, bool graph) {
+int Soak(PrivatePulseServer& server, int runs, int chunks, int workers, bool graph, int stall_ms) {
     int exact = 0;
     std::uint64_t underruns = 0;
     std::size_t inserted = 0;
@@ -82,6 +93,7 @@ int Soak(PrivatePulseServer& server, int runs, int chunks, int workers, bool gra
         PulseWaveDevice device;
         PlaybackRig rig(device);
         DoneClock done;
+        done.stall_ms = stall_ms;
         rig.playback.installEventFilter(&done);
         rig.gen.speed = speeds::slow;
         rig.view.marker_checked = true;
@@ -177,7 +189,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     using namespace quorvex;
     testing_support::ServerKind kind = testing_support::ServerKindFromEnvironment();
-    int runs = 10, chunks = 180, workers = 0, stops = 0;
+    int runs = 10, chunks = 180, workers = 0, stops = 0, stall_ms = 0;
     bool graph = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -197,11 +209,13 @@ int main(int argc, char** argv) {
             workers = std::atoi(next().c_str());
         } else if (arg == "--stops") {
             stops = std::atoi(next().c_str());
+        } else if (arg == "--stall") {
+            stall_ms = std::atoi(next().c_str());
         } else if (arg == "--graph") {
             graph = true;
         } else {
             std::fprintf(stderr, "usage: %s [--server pulseaudio|pipewire] [--runs N] [--chunks C] [--load W] "
-                                 "[--stops N] [--graph]\n", argv[0]);
+                                 "[--stops N] [--stall MS] [--graph]\n", argv[0]);
             return 2;
         }
     }
@@ -211,5 +225,5 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::printf("server: %s\n", testing_support::ServerKindName(kind));
-    return stops > 0 ? Stops(server, stops) : Soak(server, runs, chunks, workers, graph);
+    return stops > 0 ? Stops(server, stops) : Soak(server, runs, chunks, workers, graph, stall_ms);
 }

@@ -180,6 +180,41 @@ TEST_F(StreamTest, FirstBuffersOfAStart) {
     }
 }
 
+// The refill protocol the device and the render tool share: each header
+// that comes back is counted and refilled in place while chunks remain to
+// hand over; once the last is out the rest only play out, and the output is
+// over when the last one is back. Output that is not a slow sweep never ends.
+TEST_F(StreamTest, ReturnedHeadersAreCountedRefilledAndEndTheSweep) {
+    using R = GeneratorState::HeaderReturn;
+    for (const speeds speed : {speeds::slow, speeds::no_sweep}) {
+        SCOPED_TRACE(speed == speeds::slow ? "slow" : "no sweep");
+        host = RecordingHost{};
+        state.speed = speed;
+        ASSERT_TRUE(state.QueueFirstBuffers(host));
+        std::vector<R> results;
+        for (int k = 0; k < 300 && (results.empty() || results.back() != R::AllPlayed); ++k) {
+            WAVEHDR& returned = k % 2 == 0 ? *state.p_wave_hdr1 : *state.p_wave_hdr2;
+            results.push_back(state.HeaderDone(returned, host));
+            if (results.back() == R::Refilled) {
+                EXPECT_EQ(host.writes.back().header, &returned);
+            }
+        }
+        EXPECT_EQ(state.buffers_played, static_cast<int>(results.size()));
+        EXPECT_EQ(state.buffers_written, static_cast<int>(host.writes.size()));
+        if (speed == speeds::slow) {
+            std::vector<R> expected(178, R::Refilled);
+            expected.push_back(R::NotRefilled);
+            expected.push_back(R::AllPlayed);
+            EXPECT_EQ(results, expected);
+            EXPECT_EQ(host.writes.size(), 180u);
+            EXPECT_TRUE(state.all_written());
+        } else {
+            EXPECT_EQ(results, std::vector<R>(300, R::Refilled));
+            EXPECT_FALSE(state.all_written());
+        }
+    }
+}
+
 TEST_F(StreamTest, SlowSweepHandsOverExactly180Chunks) {
     struct Case { modes mode; long double step; long double last; };
     const Case cases[] = {{modes::logarithmic, 0, 20000.0L}, {modes::linear, 111.62L, 20000.01L}};

@@ -9,6 +9,7 @@ build=$1 version=$2
 out=$(mktemp -d /tmp/quorvex-lintian.XXXXXX)
 trap 'rm -rf "$out"' EXIT
 
+# shellcheck source=tests/install/make_package.sh
 source "$(dirname "$0")/make_package.sh"
 make_package "$build" "$out" "$version"
 

@@ -9,6 +9,7 @@ out=$(mktemp -d /tmp/quorvex-package.XXXXXX)
 trap 'rm -rf "$out"' EXIT
 
 arch=$(dpkg --print-architecture)
+# shellcheck source=tests/install/make_package.sh
 source "$(dirname "$0")/make_package.sh"
 make_package "$build" "$out" "$version"
 

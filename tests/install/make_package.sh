@@ -1,4 +1,5 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
+# shellcheck shell=bash
 # Sourced by the package checks: make_package BUILD_DIR OUT_DIR VERSION
 # builds the Debian package from the build tree into OUT_DIR and sets deb to
 # its path; on failure it shows why and exits.

@@ -6,6 +6,7 @@
 
 #include "output/noise_player.h"
 #include "output/pulse_wave_device.h"
+#include "output/start_texts.h"
 #include "output/wave_resource.h"
 #include "tests/output/playback_rig.h"
 #include "tests/output/pulse_server.h"
@@ -118,7 +119,7 @@ TEST(NoiseOnServer, ALostServerIsReportedOnceAndTheNextPlayIsHeard) {
         server.Kill();
         ASSERT_TRUE(WaitUntil([&] { return losses > 0; }, 3000));
         EXPECT_FALSE(noise.playing());
-        EXPECT_EQ(cause, LossCause::ServerGone);
+        EXPECT_EQ(NoiseLostText(cause), "White noise stopped.\rThe sound server closed the connection.");
     }
     WaitUntil([] { return false; }, 200);
     EXPECT_EQ(losses, 1);

@@ -6,73 +6,29 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <cmath>
+#include <cstdio>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <random>
 
 #include "output/noise_player.h"
 #include "output/playback.h"
+#include "tests/output/device_test_support.h"
 #include "tests/output/playback_rig.h"
+#include "tests/output/pulse_recording.h"
 #include "tests/output/pulse_server.h"
 
 namespace quorvex {
 namespace {
 
 using testing_support::Find;
+using testing_support::HeaderFor;
+using testing_support::Noise;
+using testing_support::Recorder;
+using testing_support::StereoFormat;
 using testing_support::PlaybackRig;
 using testing_support::PrivatePulseServer;
 using testing_support::WaitUntil;
-
-WAVEFORMATEX StereoFormat() {
-    WAVEFORMATEX format;
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = 2;
-    format.nSamplesPerSec = 44100;
-    format.wBitsPerSample = 16;
-    format.nBlockAlign = 4;
-    format.nAvgBytesPerSec = 44100 * 4;
-    return format;
-}
-
-// Samples no stretch of silence or rounding could produce by chance.
-std::vector<std::int16_t> Noise(std::size_t frames, unsigned seed) {
-    std::mt19937 random(seed);
-    std::uniform_int_distribution<int> sample(-20000, 20000);
-    std::vector<std::int16_t> samples(frames * 2);
-    for (auto& s : samples) s = static_cast<std::int16_t>(sample(random));
-    return samples;
-}
-
-// Notes every notification with the time it arrived.
-class Recorder : public QObject {
-public:
-    struct Note {
-        QEvent::Type type;
-        WAVEHDR* header;
-        qint64 at_ms;
-    };
-    Recorder() { clock.start(); }
-    void customEvent(QEvent* event) override {
-        notes.push_back({event->type(), static_cast<WaveOutEvent*>(event)->header(), clock.elapsed()});
-    }
-    std::string Types() const {
-        std::string types;
-        for (const Note& n : notes) types += n.type == MM_WOM_OPEN ? "open " : n.type == MM_WOM_DONE ? "done " : "close ";
-        return types;
-    }
-    int Count(QEvent::Type type) const {
-        return static_cast<int>(std::count_if(notes.begin(), notes.end(), [type](const Note& n) { return n.type == type; }));
-    }
-    QElapsedTimer clock;
-    std::vector<Note> notes;
-};
-
-WAVEHDR HeaderFor(std::vector<std::int16_t>& samples) {
-    WAVEHDR header;
-    header.lpData = reinterpret_cast<char*>(samples.data());
-    header.dwBufferLength = static_cast<std::uint32_t>(samples.size() * sizeof(std::int16_t));
-    return header;
-}
 
 class PulseDeviceTest : public ::testing::Test {
 protected:
@@ -112,6 +68,7 @@ TEST_F(PulseDeviceTest, HeadersArePlayedExactlyAndComeBackOnlyOncePlayed) {
     const qint64 start = recorder.clock.elapsed();
     device.waveOutWrite(handle, &header1);
     device.waveOutWrite(handle, &header2);
+    device.waveOutEndOfStream(handle);
     ASSERT_TRUE(WaitUntil([&] { return recorder.Count(MM_WOM_DONE) == 2; }, 3000));
     EXPECT_EQ(recorder.notes[1].header, &header1);
     EXPECT_EQ(recorder.notes[2].header, &header2);
@@ -158,6 +115,7 @@ TEST_F(PulseDeviceTest, ResetReturnsALoopingHeaderAndLaterWritesStillPlayInFull)
     EXPECT_TRUE(WaitUntil([&] { return recorder.Count(MM_WOM_DONE) == 1; }, 1000));
 
     device.waveOutWrite(handle, &tail);
+    device.waveOutEndOfStream(handle);
     ASSERT_TRUE(WaitUntil([&] { return recorder.Count(MM_WOM_DONE) == 2; }, 2000));
     EXPECT_EQ(recorder.notes.back().header, &tail);
     device.waveOutClose(handle);
@@ -170,28 +128,22 @@ TEST_F(PulseDeviceTest, ResetReturnsALoopingHeaderAndLaterWritesStillPlayInFull)
     EXPECT_GE(Find(recording, after), 0);
 }
 
-TEST_F(PulseDeviceTest, LosingTheServerReturnsEveryHeaderAndCloses) {
-    std::vector<std::int16_t> first = Noise(44100, 5);
-    std::vector<std::int16_t> second = Noise(44100, 6);
-    WAVEHDR header1 = HeaderFor(first);
-    WAVEHDR header2 = HeaderFor(second);
-    ASSERT_NO_FATAL_FAILURE(OpenAndPrepare({&header1, &header2}));
-    device.waveOutWrite(handle, &header1);
-    device.waveOutWrite(handle, &header2);
+// (What a loss returns and posts is in the device contract suite.) Once
+// the server is gone, a later open reports it, and the lost stream's thread
+// has been ended by then.
+TEST_F(PulseDeviceTest, AfterLosingTheServerAnOpenReportsNoDriver) {
+    std::vector<std::int16_t> samples = Noise(44100, 5);
+    WAVEHDR header = HeaderFor(samples);
+    ASSERT_NO_FATAL_FAILURE(OpenAndPrepare({&header}));
+    device.waveOutWrite(handle, &header);
+    const auto threads = [] { return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(); };
     WaitUntil([] { return false; }, 100);
-
+    const qsizetype threads_playing = threads();
     server.Kill();
     ASSERT_TRUE(WaitUntil([&] { return recorder.Count(MM_WOM_CLOSE) == 1; }, 2000));
-    EXPECT_EQ(recorder.Types(), "open done done close ");
-    EXPECT_EQ(recorder.notes[1].header, &header1);
-    EXPECT_EQ(recorder.notes[2].header, &header2);
-    // The owner may still stop and close as usual; nothing more arrives.
-    device.waveOutReset(handle);
-    device.waveOutClose(handle);
-    WaitUntil([] { return false; }, 50);
-    EXPECT_EQ(recorder.Types(), "open done done close ");
+    // Once the close has been handed out, the dead stream's thread goes.
+    EXPECT_TRUE(WaitUntil([&] { return threads() < threads_playing; }, 1000)) << threads() << " threads";
 
-    // A later open reports the missing server.
     HWAVEOUT again = 0;
     EXPECT_EQ(device.waveOutOpen(&again, kDefaultWaveDevice, StereoFormat(), &recorder), MMSYSERR_NODRIVER);
     EXPECT_EQ(again, 0);
@@ -220,8 +172,10 @@ long NumberAfter(const std::string& text, const std::string& key) {
 
 // The server holds all a playback queues (two 250 ms chunks), so a busy
 // moment of this process does not starve it, while the sink itself holds
-// little, so what still sounds after a reset is short and PipeWire runs a
-// moderate cycle rather than a few milliseconds.
+// little (50 ms), so what still sounds after a reset is short and a refill
+// may come late, and PipeWire runs 2048-frame cycles. Mixers find the
+// program's name, desktop id and icon on the stream, and PipeWire resamples
+// it with a converter that keeps the top octave.
 TEST_F(PulseDeviceTest, StreamNamesItselfAndAsksForAModerateLatency) {
     std::vector<std::int16_t> samples = Noise(44100, 7);
     WAVEHDR header = HeaderFor(samples);
@@ -230,10 +184,13 @@ TEST_F(PulseDeviceTest, StreamNamesItselfAndAsksForAModerateLatency) {
     WaitUntil([] { return false; }, 200);
     const std::string inputs = server.Pactl({"list", "sink-inputs"});
     EXPECT_THAT(inputs, testing::HasSubstr("application.name = \"Quorvex\""));
+    EXPECT_THAT(inputs, testing::HasSubstr("application.id = \"org.quorvex.Quorvex\""));
+    EXPECT_THAT(inputs, testing::HasSubstr("application.icon_name = \"org.quorvex.Quorvex\""));
     EXPECT_THAT(inputs, testing::HasSubstr("media.role = \"test\""));
     if (server.kind() == testing_support::ServerKind::pipewire) {
         // pipewire-pulse lists no latencies; the stream's requests show instead.
         EXPECT_THAT(inputs, testing::HasSubstr("node.latency = \"2205/44100\""));  // 50 ms: 2048-frame cycles
+        EXPECT_THAT(inputs, testing::HasSubstr("resample.quality = \"10\""));
         EXPECT_GE(NumberAfter(inputs, "pulse.attr.tlength = \""), 44100) << "bytes";
     } else {
         EXPECT_GE(NumberAfter(inputs, "Buffer Latency: "), 250000) << "microseconds\n" << inputs;
@@ -243,13 +200,16 @@ TEST_F(PulseDeviceTest, StreamNamesItselfAndAsksForAModerateLatency) {
     device.waveOutClose(handle);
 }
 
-// A header written after the queue ran out is still played in full and comes
-// back, and the break counts as one underrun; one written while the end of
-// the queue is still playing follows it without a break.
-TEST_F(PulseDeviceTest, WritesAfterTheEndOfTheQueuePlayOnAndOnlyABreakCounts) {
+// A header written after the stream ran dry plays late but whole, and so
+// does the end of the one before, which a server that plays in cycles kept
+// back: every frame written sounds, in order, with only silence between.
+// The break counts as one underrun; a header written while the one before
+// still plays follows it without a break. Only the end of the stream asks
+// the server to play out, once.
+TEST_F(PulseDeviceTest, AfterRunningDryEveryFrameWrittenStillPlays) {
     ASSERT_TRUE(server.StartRecording());
     std::vector<std::int16_t> first = Noise(8820, 11);    // 0.2 s
-    std::vector<std::int16_t> second = Noise(11025, 12);  // 0.25 s: all fits in the server at once
+    std::vector<std::int16_t> second = Noise(11025, 12);  // 0.25 s
     std::vector<std::int16_t> third = Noise(4410, 13);    // 0.1 s
     WAVEHDR header1 = HeaderFor(first);
     WAVEHDR header2 = HeaderFor(second);
@@ -258,26 +218,31 @@ TEST_F(PulseDeviceTest, WritesAfterTheEndOfTheQueuePlayOnAndOnlyABreakCounts) {
     ASSERT_TRUE(WaitUntil([&] { return recorder.Count(MM_WOM_OPEN) == 1; }, 2000));
 
     device.waveOutWrite(handle, &header1);
-    ASSERT_TRUE(WaitUntil([&] { return recorder.Count(MM_WOM_DONE) == 1; }, 2000));
-    WaitUntil([] { return false; }, 300);  // played out, nothing follows
+    WaitUntil([] { return false; }, 500);  // played out (as far as the server plays), nothing follows
     device.waveOutWrite(handle, &header2);
-    // Handed over in full at once: the end of the queue is being played out.
-    EXPECT_GE(device.BytesWritten(handle), (first.size() + second.size()) * 2);
-    WaitUntil([] { return false; }, 150);
+    EXPECT_EQ(device.BytesWritten(handle), (first.size() + second.size()) * 2);  // handed over whole at once
+    WaitUntil([] { return false; }, 100);
     device.waveOutWrite(handle, &header3);
+    device.waveOutEndOfStream(handle);
     ASSERT_TRUE(WaitUntil([&] { return recorder.Count(MM_WOM_DONE) == 3; }, 3000));
-    EXPECT_EQ(recorder.notes[2].header, &header2);
+    EXPECT_EQ(recorder.Types(), "open done done done ");
+    EXPECT_EQ(recorder.notes[1].header, &header1);
     EXPECT_EQ(recorder.notes[3].header, &header3);
     EXPECT_EQ(device.Underruns(handle), 1u);
+    EXPECT_EQ(device.TotalDrains(), 1u);
     device.waveOutReset(handle);
     device.waveOutClose(handle);
     EXPECT_EQ(device.TotalUnderruns(), 1u);
 
-    const std::vector<std::int16_t> recording = server.StopRecording();
-    EXPECT_GE(Find(recording, first), 0);
-    std::vector<std::int16_t> joined = second;
-    joined.insert(joined.end(), third.begin(), third.end());
-    EXPECT_GE(Find(recording, joined), 0) << "the header written during the end did not follow at once";
+    std::vector<std::int16_t> all = first;
+    all.insert(all.end(), second.begin(), second.end());
+    all.insert(all.end(), third.begin(), third.end());
+    const auto check = testing_support::CompareWithRender(server.StopRecording(), all);
+    EXPECT_TRUE(check.found);
+    EXPECT_EQ(check.differing + check.dropped + check.missing, 0u)
+        << check.differing << " differing, " << check.dropped << " dropped, " << check.missing << " missing";
+    EXPECT_GE(check.inserted, 4410u) << "the break of at least 300 ms";
+    EXPECT_EQ(check.gaps, 1u);
 }
 
 // A server that accepts connections but never answers (stopped with
@@ -366,6 +331,77 @@ TEST_F(PulseDeviceTest, PlaybackEndsWhenTheServerGoesAndThenReportsIt) {
     EXPECT_THAT(rig.view.warnings, testing::ElementsAre("Output stopped.\rThe sound server closed the connection.",
                                                         "Error opening waveform audio.\rno device driver present"));
     EXPECT_FALSE(rig.gen.sweep_running);
+}
+
+}  // namespace
+}  // namespace quorvex
+
+namespace quorvex {
+namespace {
+
+// On a sink that runs at 48 kHz (most PipeWire desktops) the server
+// converts the 44.1 kHz stream; the top of the sweep's range must keep its
+// level there (within 0.5 dB). PipeWire takes the converter the stream asks
+// for; PulseAudio uses the one its own configuration names for every
+// stream, so its figure is only reported.
+TEST(PulseDeviceResampling, TwentyKilohertzKeepsItsLevelOnA48kHzSink) {
+    PrivatePulseServer server(testing_support::ServerKindFromEnvironment(), 48000);
+    ASSERT_TRUE(server.ok()) << server.error();
+    ASSERT_TRUE(server.StartRecording());
+    constexpr double kAmplitude = 16384;
+    std::vector<std::int16_t> tone(2 * 44100);
+    for (std::size_t i = 0; i < tone.size(); ++i) {
+        tone[i] = static_cast<std::int16_t>(std::lround(kAmplitude * std::sin(2 * M_PI * 20000.0 * (i / 2) / 44100.0)));
+    }
+    PulseWaveDevice device;
+    Recorder recorder;
+    WAVEHDR header = HeaderFor(tone);
+    HWAVEOUT handle = 0;
+    ASSERT_EQ(device.waveOutOpen(&handle, kDefaultWaveDevice, StereoFormat(), &recorder), MMSYSERR_NOERROR);
+    device.waveOutPrepareHeader(handle, &header);
+    device.waveOutWrite(handle, &header);
+    device.waveOutEndOfStream(handle);
+    EXPECT_TRUE(WaitUntil([&] { return recorder.Count(MM_WOM_DONE) == 1; }, 3000));
+    device.waveOutClose(handle);
+    const std::vector<std::int16_t> recording = server.StopRecording();
+
+    // The left channel's level over the middle of the tone.
+    std::size_t start = 0;
+    while (2 * start < recording.size() && recording[2 * start] == 0) ++start;
+    const std::size_t from = start + 12000, to = start + 36000;
+    ASSERT_LT(2 * to, recording.size()) << "the tone is not in the recording";
+    double sum = 0;
+    for (std::size_t f = from; f < to; ++f) sum += double(recording[2 * f]) * recording[2 * f];
+    const double level_db = 20 * std::log10(std::sqrt(sum / double(to - from)) / (kAmplitude / std::sqrt(2.0)));
+    std::printf("20 kHz on a 48 kHz sink (%s): %.2f dB\n", testing_support::ServerKindName(server.kind()), level_db);
+    ::testing::Test::RecordProperty("level_millibel", static_cast<int>(std::lround(level_db * 100)));
+    if (server.kind() == testing_support::ServerKind::pipewire) {
+        EXPECT_NEAR(level_db, 0.0, 0.5);
+    }
+}
+
+}  // namespace
+}  // namespace quorvex
+
+namespace quorvex {
+namespace {
+
+// The server runs on but the output goes (the only sink removed): the loss
+// names the output, not the server, and playback says so.
+TEST(PulseDeviceOutputGone, RemovingTheSinkIsReportedAsTheOutputGoingAway) {
+    PrivatePulseServer server;
+    ASSERT_TRUE(server.ok()) << server.error();
+    if (server.kind() != testing_support::ServerKind::pulseaudio) {
+        GTEST_SKIP() << "the private PipeWire's sink belongs to its configuration and cannot be removed";
+    }
+    PulseWaveDevice device;
+    testing_support::PlaybackRig rig(device);
+    rig.gen.speed = speeds::manual;
+    rig.playback.btnStartClick();
+    ASSERT_TRUE(WaitUntil([&] { return rig.view.caption == "&STOP"; }, 2000));
+    server.Pactl({"unload-module", "module-null-sink"});
+    ASSERT_TRUE(WaitUntil([&] { return rig.gen.closed; }, 3000));
+    EXPECT_THAT(rig.view.warnings, testing::ElementsAre("Output stopped.\rThe output device went away."));
 }
 
 }  // namespace

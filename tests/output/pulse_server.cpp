@@ -80,7 +80,8 @@ ServerKind ServerKindFromEnvironment() {
 
 const char* ServerKindName(ServerKind kind) { return kind == ServerKind::pipewire ? "pipewire" : "pulseaudio"; }
 
-PrivatePulseServer::PrivatePulseServer(ServerKind kind) : kind_(kind), run_(QDir::tempPath() + "/pa-test.XXXXXX") {
+PrivatePulseServer::PrivatePulseServer(ServerKind kind, int sink_rate)
+    : kind_(kind), sink_rate_(sink_rate), run_(QDir::tempPath() + "/pa-test.XXXXXX") {
     if (!run_.isValid()) {
         error_ = "no temporary directory";
         return;
@@ -107,7 +108,8 @@ bool PrivatePulseServer::StartPulseAudio() {
     daemon.setProcessChannelMode(QProcess::MergedChannels);
     daemon.start("pulseaudio",
                  {"--daemonize=yes", "--system=false", "--exit-idle-time=-1", "--disallow-exit", "-n",
-                  "--load=module-null-sink sink_name=null norewinds=1 rate=44100 channels=2 format=s16le",
+                  "--load=module-null-sink sink_name=null norewinds=1 rate=" + QString::number(sink_rate_) +
+                      " channels=2 format=s16le",
                   "--load=module-native-protocol-unix", "--log-target=file:" + run_.path() + "/pulse.log"});
     if (!daemon.waitForFinished(10000) || daemon.exitCode() != 0) {
         error_ = "pulseaudio did not start: " + daemon.readAll().toStdString();
@@ -130,10 +132,14 @@ bool PrivatePulseServer::StartPipeWire() {
     qputenv("XDG_STATE_HOME", (run + "/state").toLocal8Bit());
     QDir().mkpath(run + "/cfg/pipewire/pipewire.conf.d");
     QDir().mkpath(run + "/state");
-    if (!QFile::copy(kPipeWireConfig, run + "/cfg/pipewire/pipewire.conf.d/10-test.conf")) {
+    QFile source(kPipeWireConfig);
+    QFile target(run + "/cfg/pipewire/pipewire.conf.d/10-test.conf");
+    if (!source.open(QIODevice::ReadOnly) || !target.open(QIODevice::WriteOnly)) {
         error_ = "cannot copy the PipeWire configuration";
         return false;
     }
+    target.write(source.readAll().replace("44100", QByteArray::number(sink_rate_)));
+    target.close();
 
     const std::string bus = (run + "/bus").toStdString();
     const long dbus = Spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=unix:path=" + bus},
@@ -197,6 +203,11 @@ void PrivatePulseServer::Kill() {
     }
 }
 
+void PrivatePulseServer::KillNow() const {
+    if (protocol_pid_ > 0) ::kill(static_cast<pid_t>(protocol_pid_), SIGKILL);
+    for (const long pid : helpers_) ::kill(static_cast<pid_t>(pid), SIGKILL);
+}
+
 void PrivatePulseServer::Freeze() {
     if (protocol_pid_ > 0) ::kill(static_cast<pid_t>(protocol_pid_), SIGSTOP);
 }
@@ -217,7 +228,7 @@ bool PrivatePulseServer::StartRecording() {
     QFile::remove(file);
     // A recorder asking for little latency would set the sink's latency (and
     // PipeWire's cycle) below what the stream under test asks for.
-    recorder_.start("parec", {"--latency-msec=100", "-d", "null.monitor", "--format=s16le", "--rate=44100",
+    recorder_.start("parec", {"--latency-msec=100", "-d", "null.monitor", "--format=s16le", "--rate=" + QString::number(sink_rate_),
                               "--channels=2", file});
     if (!recorder_.waitForStarted(5000)) return false;
     // An idle null sink renders ahead: play only once samples flow, or the

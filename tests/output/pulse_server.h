@@ -33,7 +33,9 @@ class PrivatePulseServer {
 public:
     // Starts the server and points this process's clients at it. ok() says
     // whether it came up.
-    explicit PrivatePulseServer(ServerKind kind = ServerKindFromEnvironment());
+    // `sink_rate`: the null sink's rate (and PipeWire's graph's); at any
+    // other than 44100 a 44.1 kHz stream is resampled by the server.
+    explicit PrivatePulseServer(ServerKind kind = ServerKindFromEnvironment(), int sink_rate = 44100);
     // Stops the server (and a running recording) by pid.
     ~PrivatePulseServer();
     PrivatePulseServer(const PrivatePulseServer&) = delete;
@@ -46,7 +48,8 @@ public:
     // The runtime directory, where scratch files may go too.
     QString dir() const { return run_.path(); }
 
-    // Starts recording the null sink's monitor (s16le, 2 channels, 44100 Hz)
+    // Starts recording the null sink's monitor (s16le, 2 channels, at the
+    // sink's rate)
     // and returns once samples flow.
     bool StartRecording();
     // Ends the recording and returns its samples, interleaved.
@@ -54,6 +57,10 @@ public:
 
     // What `pactl <arguments>` prints, talking to this server.
     std::string Pactl(const QStringList& arguments);
+
+    // Sends SIGKILL to every process of the server and returns: only
+    // kill(2) is called, so a signal handler may use it.
+    void KillNow() const;
 
     // Ends the process that serves clients at once, as a crash would.
     void Kill();
@@ -69,6 +76,7 @@ private:
     void StopAll();
 
     ServerKind kind_;
+    int sink_rate_;
     QTemporaryDir run_;
     long protocol_pid_ = 0;  // the process clients talk to
     std::vector<long> helpers_;  // PipeWire's daemons and the bus, started in this order

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Where quorvex-render writes: each kind of target the user can name, the
-// refusals with the system's reason, and no temporary file left behind on
-// an error, a file-size limit or an ending signal.
+// refusals with the system's reason, an existing file left whole by a failed
+// write wherever it can be, and no temporary file left behind on an error,
+// a file-size limit or an ending signal, SIGKILL included.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -85,11 +87,12 @@ protected:
 
     mode_t old_mask_ = 0;
     fs::path dir_;
+    int n_ = 0;  // numbers the folders of looped cases
     std::string file_;    // the render as a complete file
     std::string stream_;  // the same as a stream
 };
 
-TEST_F(OutputTargets, EachKindOfTargetIsWrittenAsCpWouldOrRefusedWithTheReason) {
+TEST_F(OutputTargets, EachKindOfTargetIsWrittenWhereItIsOrRefusedWithTheReason) {
     const auto other = UnprivilegedUser();
     if (!other.ok) GTEST_SKIP() << "running as root without a user 'nobody' for the permission cases";
     const std::string denied = std::strerror(EACCES);
@@ -113,7 +116,7 @@ TEST_F(OutputTargets, EachKindOfTargetIsWrittenAsCpWouldOrRefusedWithTheReason) 
              EXPECT_EQ(Read(d / "out.wav"), file_);
              EXPECT_EQ(Stat(d / "out.wav").st_mode & 07777, 0644u);
          }},
-        {"an existing longer file with mode 600: written in place, mode and inode kept",
+        {"an existing longer file with mode 600: replaced, mode kept",
          [](const fs::path& d) {
              Write(d / "out.wav", std::string(500000, 'x'));
              fs::permissions(d / "out.wav", fs::perms(0600));
@@ -238,42 +241,195 @@ TEST_F(OutputTargets, FileSizeLimitFailsTheWriteAndLeavesNothing) {
     EXPECT_TRUE(fs::is_empty(dir_ / "new"));
 }
 
-TEST_F(OutputTargets, EndingSignalsRemoveTheTemporaryFile) {
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
-        SCOPED_TRACE(strsignal(sig));
-        const fs::path d = dir_ / std::to_string(sig);
-        fs::create_directory(d);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            // Half-way through writing a new file when the signal comes.
-            std::string error;
-            auto out = OutputFile::Open((d / "out.wav").string(), error);
-            if (!out || std::fwrite("RIFF", 1, 4, out->stream()) != 4 || std::fflush(out->stream()) != 0) _exit(3);
-            if (TemporaryFiles(d).size() != 1) _exit(4);
-            kill(getpid(), sig);
-            _exit(5);  // not reached: the signal ends the process
+// A write that fails part-way (here past a file-size limit) over an
+// existing file: a file that a new one can stand in for is left whole; one
+// that must be written in place (a second link, a folder where no file can
+// be made, another owner) is said to be partly overwritten.
+TEST_F(OutputTargets, AFailedWriteOverAnExistingFileLeavesItWholeWhereItCan) {
+    const auto other = UnprivilegedUser();
+    const bool root = geteuid() == 0;
+    const std::string old(60000, 'x');  // the render is 88 244 bytes, the limit 50 000
+    struct Case {
+        const char* name;
+        // Prepares the case's folder; returns the -o argument.
+        std::function<std::string(const fs::path&)> make;
+        bool in_place;
+        bool only_as_root = false;  // the case needs a file of another owner
+        std::function<void(const fs::path&)> check = nullptr;
+    };
+    // As root the render runs as another user, for whom the permissions
+    // bind: the case's files are then given to that user.
+    const auto own = [&](const fs::path& p) {
+        if (root && other.user) {
+            EXPECT_EQ(lchown(p.c_str(), other.user->first, other.user->second), 0) << p;
         }
-        int raw = 0;
-        ASSERT_EQ(waitpid(pid, &raw, 0), pid);
-        ASSERT_TRUE(WIFSIGNALED(raw)) << "exit status " << WEXITSTATUS(raw);
-        EXPECT_EQ(WTERMSIG(raw), sig);
-        EXPECT_TRUE(fs::is_empty(d));
+    };
+    const std::vector<Case> cases = {
+        {"a file of one's own", [&](const fs::path& d) {
+             Write(d / "out.wav", old);
+             own(d);
+             own(d / "out.wav");
+             return (d / "out.wav").string();
+         }, false},
+        {"a symbolic link to one: the file behind it",
+         [&](const fs::path& d) {
+             Write(d / "real.wav", old);
+             fs::create_symlink("real.wav", d / "link.wav");
+             own(d);
+             own(d / "real.wav");
+             own(d / "link.wav");
+             return (d / "link.wav").string();
+         },
+         false, false,
+         [&](const fs::path& d) {
+             EXPECT_TRUE(S_ISLNK(Stat(d / "link.wav").st_mode));
+             EXPECT_TRUE(Read(d / "real.wav") == old);
+         }},
+        {"a file with a second link",
+         [&](const fs::path& d) {
+             Write(d / "out.wav", old);
+             fs::create_hard_link(d / "out.wav", d / "twin.wav");
+             own(d);
+             own(d / "out.wav");
+             return (d / "out.wav").string();
+         },
+         true, false,
+         [&](const fs::path& d) {
+             EXPECT_EQ(Stat(d / "twin.wav").st_nlink, 2u);
+             EXPECT_TRUE(Read(d / "twin.wav") == Read(d / "out.wav"));
+         }},
+        {"a file in a folder where no file can be made",
+         [&](const fs::path& d) {
+             Write(d / "out.wav", old);
+             own(d / "out.wav");
+             fs::permissions(d, fs::perms(0555));
+             return (d / "out.wav").string();
+         },
+         true},
+        {"a file of another owner, writable by the user",
+         [&](const fs::path& d) {
+             fs::permissions(d, fs::perms(0777));
+             Write(d / "out.wav", old);
+             fs::permissions(d / "out.wav", fs::perms(0666));
+             return (d / "out.wav").string();
+         },
+         true, true},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.only_as_root && !(root && other.user)) continue;  // no file of another owner can be made
+        if (!other.ok) continue;
+        const fs::path d = dir_ / ("failing" + std::to_string(n++));
+        fs::create_directory(d);
+        const std::string target = c.make(d);
+        const struct stat before = Stat(target);
+        ProcessOptions options;
+        options.file_size_limit = 50000;
+        // As root, the folder's and the file's permissions bind only another user.
+        if (root) options.user = other.user;
+        const ProcessResult r = Render(target, options);
+        EXPECT_EQ(r.signal, 0);
+        EXPECT_EQ(r.status, 1) << r.err;
+        const std::string said = "quorvex-render: cannot write '" + target + "': " + std::strerror(EFBIG);
+        const std::string note = "; the old file was partly overwritten";
+        EXPECT_NE(r.err.find(said + (c.in_place ? note : "\n")), std::string::npos) << r.err;
+        const struct stat after = Stat(target);
+        EXPECT_EQ(Read(target) == old, !c.in_place);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_uid, before.st_uid);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        if (c.check) c.check(d);
+        fs::permissions(d, fs::perms::owner_all, fs::perm_options::add);
+        EXPECT_EQ(TemporaryFiles(d), std::vector<std::string>{});
+    }
+}
+
+// Replacing keeps what the user set on the file and shows nothing new under
+// its name until the commit, with either kind of temporary file.
+TEST_F(OutputTargets, AReplacedFileKeepsItsModeAndChangesOnlyAtTheCommit) {
+    for (const auto kind : {OutputFile::Temporary::Unnamed, OutputFile::Temporary::Named}) {
+        SCOPED_TRACE(kind == OutputFile::Temporary::Unnamed ? "unnamed" : "named");
+        const fs::path target = dir_ / "replaced.wav";
+        Write(target, "old");
+        fs::permissions(target, fs::perms(0640));
+        std::string error;
+        auto out = OutputFile::Open(target.string(), error, kind);
+        ASSERT_TRUE(out) << error;
+        std::fputs("new", out->stream());
+        std::fflush(out->stream());
+        EXPECT_EQ(Read(target), "old");
+        ASSERT_TRUE(out->Commit(error)) << error;
+        out.reset();
+        EXPECT_EQ(Read(target), "new");
+        EXPECT_EQ(Stat(target).st_mode & 07777, 0640u);
+        EXPECT_EQ(TemporaryFiles(dir_), std::vector<std::string>{});
+    }
+}
+
+// A run ended half-way, by a signal it can handle or by SIGKILL, leaves the
+// folder as it was: no temporary file, an existing target untouched. Only a
+// file without a name is gone after SIGKILL; the named kind, for file
+// systems without such files, is not asked that.
+TEST_F(OutputTargets, EndedRunsLeaveNothingBehind) {
+    const int probe = open(dir_.c_str(), O_TMPFILE | O_WRONLY, 0600);
+    const bool unnamed_files = probe >= 0;
+    if (unnamed_files) close(probe);
+    for (const auto kind : {OutputFile::Temporary::Unnamed, OutputFile::Temporary::Named}) {
+        const bool named = kind == OutputFile::Temporary::Named;
+        if (!named && !unnamed_files) continue;  // the file system has none
+        for (const bool existing : {false, true}) {
+            for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
+                if (named && sig == SIGKILL) continue;
+                SCOPED_TRACE(std::string(named ? "named, " : "unnamed, ") + (existing ? "existing, " : "new, ") +
+                             strsignal(sig));
+                const fs::path d = dir_ / ("ended" + std::to_string(n_++));
+                fs::create_directory(d);
+                if (existing) Write(d / "out.wav", "old");
+                const pid_t pid = fork();
+                if (pid == 0) {
+                    // Half-way through writing when the signal comes.
+                    std::string error;
+                    auto out = OutputFile::Open((d / "out.wav").string(), error, kind);
+                    if (!out || std::fwrite("RIFF", 1, 4, out->stream()) != 4 || std::fflush(out->stream()) != 0) _exit(3);
+                    if (named && TemporaryFiles(d).size() != 1) _exit(4);
+                    if (named == out->unnamed()) _exit(5);
+                    kill(getpid(), sig);
+                    _exit(6);  // not reached: the signal ends the process
+                }
+                int raw = 0;
+                ASSERT_EQ(waitpid(pid, &raw, 0), pid);
+                ASSERT_TRUE(WIFSIGNALED(raw)) << "exit status " << WEXITSTATUS(raw);
+                EXPECT_EQ(WTERMSIG(raw), sig);
+                EXPECT_EQ(TemporaryFiles(d), std::vector<std::string>{});
+                if (existing) {
+                    EXPECT_EQ(Read(d / "out.wav"), "old");
+                } else {
+                    EXPECT_TRUE(fs::is_empty(d));
+                }
+            }
+        }
     }
 }
 
 TEST_F(OutputTargets, FailedCommitRemovesTheTemporaryFile) {
     // The name was taken by someone else while the new file was written: the
     // new file does not replace it, and nothing is left behind.
-    std::string error;
-    auto out = OutputFile::Open((dir_ / "late.wav").string(), error);
-    ASSERT_TRUE(out) << error;
-    std::fputs("new", out->stream());
-    Write(dir_ / "late.wav", "theirs");
-    EXPECT_FALSE(out->Commit(error));
-    EXPECT_EQ(error, std::strerror(EEXIST));
-    out.reset();
-    EXPECT_EQ(Read(dir_ / "late.wav"), "theirs");
-    EXPECT_EQ(TemporaryFiles(dir_), std::vector<std::string>{});
+    for (const auto kind : {OutputFile::Temporary::Unnamed, OutputFile::Temporary::Named}) {
+        SCOPED_TRACE(kind == OutputFile::Temporary::Unnamed ? "unnamed" : "named");
+        const fs::path target = dir_ / "late.wav";
+        fs::remove(target);
+        std::string error;
+        auto out = OutputFile::Open(target.string(), error, kind);
+        ASSERT_TRUE(out) << error;
+        std::fputs("new", out->stream());
+        Write(target, "theirs");
+        EXPECT_FALSE(out->Commit(error));
+        EXPECT_EQ(error, std::strerror(EEXIST));
+        out.reset();
+        EXPECT_EQ(Read(target), "theirs");
+        EXPECT_EQ(TemporaryFiles(dir_), std::vector<std::string>{});
+    }
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ constexpr const char* kUsage =
     "Mandatory arguments to long options are mandatory for short options too.\n"
     "  -o, --output=FILE       where to write; - is standard output. A link is\n"
     "                          followed, a FIFO or device is written as a stream,\n"
-    "                          an existing file is overwritten in place\n"
+    "                          an existing file is replaced when complete\n"
     "      --speed=KIND        fast-smooth (default) or fast-stepped: one sweep of\n"
     "                          about 1.3 s, repeated --passes times; slow: a 45 s\n"
     "                          sweep in 250 ms chunks; manual: steady tones at the\n"
@@ -453,7 +453,7 @@ int Run(int argc, char** argv) {
     }
     if (error.empty()) target->Commit(error);
     if (error.empty()) return 0;
-    return Fail(1, "cannot write " + target_name + ": " + error);
+    return Fail(1, "cannot write " + target_name + ": " + error + target->FailureNote());
 }
 
 }  // namespace
