@@ -89,6 +89,9 @@ TfToneGenerator::TfToneGenerator(std::unique_ptr<WaveOutDevice> own_device, Wave
 }
 
 TfToneGenerator::~TfToneGenerator() {
+    // The controls go after this body, and their going moves the focus: the
+    // application must not call back into a window that is half destroyed.
+    disconnect(qApp, &QApplication::focusChanged, this, nullptr);
     // FormDestroy: output stops first (the device is closed without waiting
     // on the server); the memory goes with gen_.
     playback_->FormDestroy();
