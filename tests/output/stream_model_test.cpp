@@ -81,6 +81,12 @@ TEST(PlayTiming, WhenEachHeaderHasBeenPlayed) {
           PlayedBy(80'000, 1), PlayedBy(200'000, 0), Figures(200'000, 110'000, 10'000), PlayedBy(200'000, 1)}},
         {"pipewire-pulse reports no sink delay: the assumed cycle counts",
          {Wrote(100'000), Figures(100'000, 100'000, 0), PlayedBy(124'999, 0), PlayedBy(125'000, 1)}},
+        {"a server taking 40 ms steps and reporting no sink delay: the looks go to the step that takes the end, "
+         "and the end sounds as late in its step as it lies in it (not the assumed 25 ms after the step)",
+         {Wrote(100'000), Figures(39'000, 40'000, 0), Figures(39'500, 40'000, 0), Figures(40'500, 80'000, 0),
+          LookAt(40'500, 37'000, 37'000, true), Figures(79'500, 80'000, 0), LookAt(79'500, 2'000, 2'000, true),
+          Figures(81'000, 120'000, 0), PlayedBy(100'999, 0), LookAt(100'000, 1'000, 1'000, false),
+          PlayedBy(101'000, 1)}},
         {"stall at the end: the read index stands, the sink plays on",
          {Wrote(100'000), Figures(90'000, 100'000, 30'000), PlayedBy(100'000, 0),
           Figures(110'000, 100'000, 30'000), PlayedBy(119'999, 0), PlayedBy(120'000, 1)}},
