@@ -262,8 +262,7 @@ void PulseStream::OnFigures(pa_stream* stream, int success, void* self) {
     if (out->resyncs_pending_ == 0 && success && info && !info->read_index_corrupt) {
         const pa_usec_t now = pa_rtclock_now();
         out->timing_.Update({now, info->read_index, info->sink_usec});
-        out->Trace({StreamTracePoint::Figures, now, 0, info->read_index, info->write_index, info->sink_usec,
-                    pa_timeval_load(&info->timestamp)});
+        out->Trace({StreamTracePoint::Figures, now, 0, info->read_index, info->sink_usec});
     }
     out->PostPlayed();
 }

@@ -45,16 +45,14 @@ struct StreamCounters {
 struct StreamTracePoint {
     enum Kind {
         FiguresAsked,  // a timing request went out
-        Figures,       // its answer: read, write, sink and server_time filled in
+        Figures,       // its answer: read and sink filled in
         DonePosted,    // a done notification was posted; index: the header's end
         Wrote,         // the owner's write handed a header to the server; index: the write index after it
     } kind;
     std::uint64_t at;
     std::int64_t index = 0;
     std::int64_t read = 0;
-    std::int64_t write = 0;
     std::uint64_t sink = 0;
-    std::uint64_t server_time = 0;  // pa_timing_info's timestamp
 };
 
 class PulseStream {

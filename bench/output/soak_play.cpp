@@ -136,13 +136,6 @@ void PrintHops(const std::vector<StreamTracePoint>& points, const std::vector<st
         ui.push_back(to_write);
         look.push_back(before);
         if (!stalled) margin.push_back(left);
-        if (stalled && std::getenv("QUORVEX_SOAK_RAW")) {
-            for (std::size_t g = f >= 3 ? f - 3 : 0; g < f + 3 && g < figures.size(); ++g)
-                std::printf("    figures at %llu: read %lld (frame %% 2048: %lld), write %lld, sink %llu, server time %llu (at - server %lld)\n",
-                            (unsigned long long)figures[g]->at, (long long)figures[g]->read, (long long)(figures[g]->read / 4 % 2048),
-                            (long long)figures[g]->write, (unsigned long long)figures[g]->sink,
-                            (unsigned long long)figures[g]->server_time, (long long)figures[g]->at - (long long)figures[g]->server_time);
-        }
         if (stalled) {
             std::printf("  stall after chunk %zu: end %+.1f ms past the read index when seen (previous figures %.1f ms "
                         "earlier), seen -> done posted %.1f ms, -> UI %.2f ms, -> write %.2f ms + stall; "
