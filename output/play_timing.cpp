@@ -2,6 +2,7 @@
 #include "output/play_timing.h"
 
 #include <algorithm>
+#include <numeric>
 
 namespace quorvex {
 
@@ -51,12 +52,14 @@ void PlayTiming::Update(const Snapshot& snapshot) {
 
 std::int64_t PlayTiming::Step() const {
     std::int64_t step = 0;
+    int moves = 0;
     for (const std::int64_t move : moves_) {
-        if (move > 0 && (step == 0 || move < step)) {
-            step = move;
+        if (move > 0) {
+            step = std::gcd(step, move);
+            ++moves;
         }
     }
-    return step;
+    return moves >= 2 ? step : 0;
 }
 
 // A server that reports the sink's delay is taken at its word. One that

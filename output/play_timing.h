@@ -93,9 +93,10 @@ private:
     // showed less); moved_ is whether that is known since the open or flush.
     Usec reached_after_ = 0;
     bool moved_ = false;
-    // The server's step: the smallest of the read index's last moves
-    // between two figures (a move may span several steps; a server may
-    // change its step). 0: no move seen.
+    // The server's step: the greatest common divisor of the read index's
+    // last moves between two figures (a move may span several steps; a
+    // server may change its step). 0 until two moves were seen: one move
+    // may be many steps.
     std::int64_t Step() const;
     std::array<std::int64_t, 8> moves_{};
     std::size_t next_move_ = 0;

@@ -136,11 +136,11 @@ void PrintHops(const std::vector<StreamTracePoint>& points, const std::vector<st
         ui.push_back(to_write);
         look.push_back(before);
         if (!stalled) margin.push_back(left);
-        if (stalled) {
-            std::printf("  stall after chunk %zu: end %+.1f ms past the read index when seen (previous figures %.1f ms "
+        if (stalled || left < 10) {
+            std::printf("  %s after chunk %zu: end %+.1f ms past the read index when seen (previous figures %.1f ms "
                         "earlier), seen -> done posted %.1f ms, -> UI %.2f ms, -> write %.2f ms + stall (overslept by %.2f ms); "
                         "then %.1f ms left before the step that takes chunk %zu's end\n",
-                        k + 1, (seen.read - ends[k]) / kBytesPerMs, before, to_post, to_ui, to_write, overslept, left, k + 2);
+                        stalled ? "stall" : "short", k + 1, (seen.read - ends[k]) / kBytesPerMs, before, to_post, to_ui, to_write, overslept, left, k + 2);
         }
     }
     const auto asks = std::count_if(points.begin(), points.end(),
