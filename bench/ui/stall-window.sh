@@ -85,13 +85,15 @@ started=$(now_ms)
 # stretches, at a random point of its middle part.
 stretch=$((40000 / (count > 0 ? count : 1)))
 stalls=()
+# A read that never gets data times the stall without a process to start.
+exec {never}<> <(:)
 for ((k = 0; k < count; k++)); do
     at=$((2000 + k * stretch + RANDOM % (stretch / 2 + 1)))
     while (($(now_ms) - started < at)); do sleep 0.02; done
     kill -0 "$app_pid" 2>/dev/null || fail "the program died before stall $((k + 1))"
     t0=$EPOCHREALTIME
     kill -STOP "$app_pid"
-    sleep "$(printf '%d.%03d' $((ms / 1000)) $((ms % 1000)))"
+    read -rt "$(printf '%d.%03d' $((ms / 1000)) $((ms % 1000)))" -u "$never"
     kill -CONT "$app_pid"
     t1=$EPOCHREALTIME
     stalls+=("$(((${t1/./} - ${t0/./}) / 1000))ms@$((${t0/./} / 1000 - started))")

@@ -110,6 +110,7 @@ class Keyboard:
         if not self.display:
             sys.exit("no X display")
         self.round_trips = []
+        self.stop_round_trip = 0.0  # of the last event that acts
 
     def _code(self, name):
         return self.x11.XKeysymToKeycode(self.display, ctypes.c_ulong(self.x11.XStringToKeysym(name.encode())))
@@ -118,6 +119,7 @@ class Keyboard:
         self.x11.XSync(self.display, 0)
         after = time.monotonic_ns()
         self.round_trips.append((after - before) / 1e6)
+        self.stop_round_trip = self.round_trips[-1]
         return after
 
     def key(self, press, *names):
@@ -130,7 +132,9 @@ class Keyboard:
     def tap(self, *names):
         """Presses the keys in order, releases them in reverse; returns the press's stamp."""
         at = self.key(True, *names)
+        press_round_trip = self.round_trips[-1]
         self.key(False, *reversed(names))
+        self.stop_round_trip = press_round_trip
         return at
 
     def button(self, press, x=None, y=None):
@@ -171,15 +175,16 @@ def main():
         time.sleep(0.05)
     time.sleep(2)
 
-    stops = []  # (method, stop sent ns, next start sent ns)
+    stops = []  # method, stop stamp, next start stamp, the stop event's round trip
     start_at = keyboard.tap("Return")
     for _ in range(per_method):
         for method in rng.sample(methods, len(methods)):
             time.sleep(rng.uniform(0.5, 0.9))
             stop_at = stop_by(keyboard, method, x, y)
+            trip = keyboard.stop_round_trip
             time.sleep(rng.uniform(0.4, 0.7))
             start_at = keyboard.tap("Return")
-            stops.append([method, stop_at, start_at])
+            stops.append([method, stop_at, start_at, trip])
     time.sleep(0.5)
     keyboard.tap("Return")
     time.sleep(3.5)  # the last stop's silence, and blocks for its timeline
@@ -188,7 +193,7 @@ def main():
     results = {m: [] for m in methods}
     zeros = []
     faults = 0
-    for n, (method, stop_at, next_start) in enumerate(stops, 1):
+    for n, (method, stop_at, next_start, round_trip) in enumerate(stops, 1):
         zero = recorder.frame_zero(stop_at)
         zeros.append(zero)
 
@@ -202,7 +207,9 @@ def main():
             continue
         ms = (zero + (last + 1) * 1e9 / RATE - stop_at) / 1e6
         results[method].append(ms)
-        print(f"stop {n:2} {method:6} {ms:7.1f} ms")
+        # The event reached the server within the round trip before its stamp.
+        slow = f" (event round trip {round_trip:.1f} ms)" if round_trip > 2 else ""
+        print(f"stop {n:2} {method:6} {ms:7.1f} ms{slow}")
 
     print(f"seed {seed}, recorder latency {latency} ms; event to X server and back median "
           f"{statistics.median(keyboard.round_trips):.2f} ms, max {max(keyboard.round_trips):.2f} ms; "
