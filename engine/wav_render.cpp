@@ -18,8 +18,7 @@ static_assert(std::endian::native == std::endian::little, "samples are passed on
 constexpr int kDefaultChunks = 40;
 
 // The control panel as far as the engine sees it: the manual bars stand
-// where the settings put them, each mapped on its own, and the marker label
-// is nobody's. It owns the generator state, which takes the panel at
+// where the settings put them, and the marker label is nobody's. It owns the generator state, which takes the panel at
 // construction, so nothing is wired up afterwards.
 class SettingsPanel final : public ControlPanel {
 public:
@@ -28,11 +27,7 @@ public:
     GeneratorState& state() { return state_; }
 
     void SetLastMarkerText(const std::string&) override {}
-    ChannelFrequencies ManualFrequencies() override {
-        return {BarFrequency(state_.f_min, state_.f_max, state_.log_lin, 180, 1, settings_.left_bar) +
-                    settings_.left_offset,
-                BarFrequency(state_.f_min, state_.f_max, state_.log_lin, 180, 1, settings_.right_bar)};
-    }
+    ChannelFrequencies ManualFrequencies() override { return ManualChannelFrequencies(settings_); }
     int LowPowerPosition() const override { return settings_.step; }
 
 private:
@@ -125,6 +120,11 @@ std::vector<unsigned char> WavHeader(const WAVEFORMATEX& pcm, std::uint32_t data
 }
 
 }  // namespace
+
+ChannelFrequencies ManualChannelFrequencies(const OutputSettings& s) {
+    return {BarFrequency(s.f_min, s.f_max, s.mode, 180, 1, s.left_bar) + s.left_offset,
+            BarFrequency(s.f_min, s.f_max, s.mode, 180, 1, s.right_bar)};
+}
 
 RenderResult RenderWav(const OutputSettings& settings, const OutputLength& length, std::uint32_t announced_bytes,
                        const ByteSink& sink) {

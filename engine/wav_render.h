@@ -39,6 +39,11 @@ struct OutputSettings {
     extended left_offset = 0;
 };
 
+// The manual kind's frequencies for `settings`: each bar mapped between the
+// limits on its own (BarFrequency of 180 positions), the left one with its
+// offset.
+ChannelFrequencies ManualChannelFrequencies(const OutputSettings& settings);
+
 // How much of an output to render; at most one member is set. None: one
 // pass of a fast kind, 40 chunks (10 s) of manual or no-sweep output, the
 // whole slow sweep. `passes` counts the fast kinds' 1.3 s passes, `chunks`
