@@ -13,8 +13,8 @@
 # therefore presses Enter or Alt+S and watches the Start button: the pointer
 # is parked outside the window, the button's pixels must be still (two
 # screenshots 150 ms apart agree), then the key is pressed and the pixels
-# must turn into the button's other idle look (Start <-> Stop; the sunken
-# look of Alt+S's pending click does not count) within HANG_LIMIT seconds.
+# must turn into the button's other idle look (Start <-> Stop; a sunken
+# look in between does not count) within HANG_LIMIT seconds.
 # A message box of the program is reported as such, not as a hang. On a hang
 # the main thread's state and a stack of every thread (gdb) are saved.
 #
@@ -98,22 +98,6 @@ died() {  # when
     fail "the program died (status $status) $1"
 }
 
-# A checksum of the Start button's pixels, from a screenshot of the window.
-button_sum() {
-    xwd -silent -id "$window" 2>/dev/null | "$python" -c '
-import hashlib, struct, sys
-d = sys.stdin.buffer.read()
-if len(d) < 100: sys.exit(1)
-h = struct.unpack(">25I", d[:100])
-size, bpp, bpl, ncolors = h[0], h[11], h[12], h[19]
-x, y, w, hgt = map(int, sys.argv[1:5])
-start = size + 12 * ncolors
-px = bpp // 8
-rows = b"".join(d[start + (y + r) * bpl + x * px: start + (y + r) * bpl + (x + w) * px] for r in range(hgt))
-print(hashlib.md5(rows).hexdigest())
-' "${button_crop[@]}"
-}
-
 # Visible windows of the program other than the main one that carry a title:
 # a message box (tooltips and menus carry none).
 other_windows() {
@@ -144,11 +128,11 @@ probe() {
     xdotool mousemove $((X + 600)) $((Y + 10)) 2>/dev/null
     settle_start=$(($(date +%s%N) / 1000000))
     deadline=$((settle_start + hang_limit * 1000))
-    before=$(button_sum)
+    before=$(pixel_sum "${button_crop[@]}")
     while :; do
         sleep 0.15
         alive || died "before probe $probes"
-        now=$(button_sum)
+        now=$(pixel_sum "${button_crop[@]}")
         [ -n "$now" ] && [ "$now" = "$before" ] && break
         before=$now
         [ $(($(date +%s%N) / 1000000)) -lt "$deadline" ] || report_hang "the Start button did not settle within $hang_limit s (probe $probes)"
@@ -163,12 +147,12 @@ probe() {
     xdotool key "$key"
     deadline=$((pressed + hang_limit * 1000))
     while :; do
-        now=$(button_sum)
+        now=$(pixel_sum "${button_crop[@]}")
         if [ -n "$now" ] && [ "$now" != "$before" ] && { [ -z "$look_b" ] || [ "$now" = "$look_a" ] || [ "$now" = "$look_b" ]; }; then
             if [ -z "$look_b" ]; then  # the first probe learns both looks
                 look_a=$before
                 sleep 0.3
-                look_b=$(button_sum)
+                look_b=$(pixel_sum "${button_crop[@]}")
                 [ "$look_b" != "$look_a" ] || fail "the first Enter left the Start button as it was"
             fi
             now=$(($(date +%s%N) / 1000000 - pressed))
@@ -199,9 +183,8 @@ while [ "$done_toggles" -lt "$toggles" ]; do
     toggle; pause
     toggle; pause
     toggle
-    # The speed change follows the third toggle at once: with Alt+S the
-    # button's click is still pending (it comes from a 100 ms timer) while
-    # the speed change restarts the output.
+    # The speed change follows the third toggle at once: it restarts the
+    # output while the toggle's start or stop may still be under way.
     speed=$(((speed + 1) % 5))
     xdotool mousemove $((X + speed_x)) $((Y + speed_y[speed])) click 1
     speed_changes=$((speed_changes + 1))

@@ -7,7 +7,12 @@
 //                          channels carry the same samples.
 //   sweep_check slow FILE  the start of a slow sweep: sound in the low tens of
 //                          Hz, as the sweep's first seconds play.
-// Prints what it found; exits 0 when the recording passes, 1 otherwise.
+//   sweep_check render FILE WAV
+//                          the whole recording against quorvex-render's
+//                          output for the same settings, frame by frame
+//                          (for bench/ui/stall-window.sh).
+// Prints what it found; exits 0 when the recording passes, 1 otherwise; a
+// render comparison exits 3 when the server only inserted silence.
 
 #include <algorithm>
 #include <cmath>
@@ -17,7 +22,10 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "tests/output/pulse_recording.h"
 
 namespace {
 
@@ -90,6 +98,50 @@ int CheckFast(const std::vector<Frame>& frames) {
     return 0;
 }
 
+// The samples of a 16-bit WAV file's data chunk, interleaved.
+std::vector<std::int16_t> ReadWavSamples(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto u32 = [&](std::size_t at) {
+        return static_cast<std::size_t>(bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) |
+                                        (static_cast<std::uint32_t>(bytes[at + 3]) << 24));
+    };
+    std::vector<std::int16_t> samples;
+    for (std::size_t at = 12; at + 8 <= bytes.size(); at += 8 + u32(at + 4)) {
+        if (std::string_view(reinterpret_cast<const char*>(bytes.data() + at), 4) != "data") continue;
+        const std::size_t end = std::min(bytes.size(), at + 8 + u32(at + 4));
+        for (std::size_t i = at + 8; i + 1 < end; i += 2) {
+            samples.push_back(static_cast<std::int16_t>(bytes[i] | (bytes[i + 1] << 8)));
+        }
+        break;
+    }
+    return samples;
+}
+
+int CheckRender(const std::vector<Frame>& frames, const char* wav) {
+    const std::vector<std::int16_t> render = ReadWavSamples(wav);
+    if (render.empty()) return Fail("no samples in the render");
+    std::vector<std::int16_t> recording;
+    recording.reserve(2 * frames.size());
+    for (const Frame& f : frames) {
+        recording.push_back(f.left);
+        recording.push_back(f.right);
+    }
+    const auto check = quorvex::testing_support::CompareWithRender(recording, render);
+    if (!check.found) return Fail("the render's opening is not in the recording");
+    std::printf("render %zu frames: matched %zu, inserted silence %zu frames in %zu gaps, differing %zu, "
+                "dropped %zu, missing at the end %zu",
+                render.size() / 2, check.matched, check.inserted, check.gaps, check.differing, check.dropped,
+                check.missing);
+    if (!check.exact()) std::printf(", first fault at render frame %zu", check.first_fault);
+    std::printf("\n");
+    if (check.exact()) return std::printf("OK: sample-exact\n"), 0;
+    if (check.differing == 0 && check.dropped == 0 && check.missing == 0) {
+        return std::printf("OK: every frame played, with inserted silence\n"), 3;
+    }
+    return Fail("frames lost or changed");
+}
+
 int CheckSlow(const std::vector<Frame>& frames) {
     long sounding = 0;
     long crossings = 0;
@@ -118,14 +170,15 @@ int CheckSlow(const std::vector<Frame>& frames) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s fast|slow FILE\n", argv[0]);
+    const std::string kind = argc > 1 ? argv[1] : "";
+    if (argc != (kind == "render" ? 4 : 3)) {
+        std::fprintf(stderr, "usage: %s fast|slow FILE\n       %s render FILE WAV\n", argv[0], argv[0]);
         return 2;
     }
-    const std::string kind = argv[1];
     const std::vector<Frame> frames = Read(argv[2]);
     if (kind == "fast") return CheckFast(frames);
     if (kind == "slow") return CheckSlow(frames);
+    if (kind == "render") return CheckRender(frames, argv[3]);
     std::fprintf(stderr, "unknown kind %s\n", argv[1]);
     return 2;
 }

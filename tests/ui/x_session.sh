@@ -107,3 +107,20 @@ click() {  # x y in the window's own coordinates, times click_scale (default 1)
     xdotool mousemove --sync $((X + $1 * scale)) $((Y + $2 * scale)) click 1
     sleep 0.3
 }
+
+# A checksum of a rectangle of the window's pixels (x y w h in the window),
+# from a screenshot: tells a button's looks apart. Uses $python if set.
+pixel_sum() {  # x y w h
+    xwd -silent -id "$window" 2>/dev/null | "${python:-python3}" -c '
+import hashlib, struct, sys
+d = sys.stdin.buffer.read()
+if len(d) < 100: sys.exit(1)
+h = struct.unpack(">25I", d[:100])
+size, bpp, bpl, ncolors = h[0], h[11], h[12], h[19]
+x, y, w, hgt = map(int, sys.argv[1:5])
+start = size + 12 * ncolors
+px = bpp // 8
+rows = b"".join(d[start + (y + r) * bpl + x * px: start + (y + r) * bpl + (x + w) * px] for r in range(hgt))
+print(hashlib.md5(rows).hexdigest())
+' "$@"
+}
