@@ -14,6 +14,9 @@
 //   --stall MS   stops the user-interface thread for MS milliseconds when
 //       every 30th done notification arrives, before its refill (6 stalls
 //       per sweep): the server plays on from the one chunk it holds.
+//   --pacat plays each run's render with pacat as well, right after the
+//       program's run, into the same recorder (10 runs: 10 of each,
+//       interleaved), and prints "pacat: N/N exact" too.
 //   --graph prints what pw-top shows during the first run (PipeWire only).
 //   --hops prints, per run, where the time went from the server taking a
 //       chunk's end to its refill's write (medians and maxima over the
@@ -23,6 +26,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QThread>
@@ -177,8 +181,37 @@ void ShowGraph(QProcess& top) {
     std::printf("%s\n", qPrintable(last >= 0 ? screen.mid(last, 1200) : screen.right(1200)));
 }
 
-int Soak(PrivatePulseServer& server, int runs, int chunks, int workers, bool graph, int stall_ms, bool hops) {
-    int exact = 0;
+// Plays `render` with pacat, with the buffer attributes the device asks for
+// as far as pacat lets them be set (target length and refill step; its
+// prebuffer is the server's default), into the same recorder; whether the
+// recording is exact.
+bool PacatExact(PrivatePulseServer& server, const std::vector<std::int16_t>& render, int run) {
+    const QString file = server.dir() + "/render.raw";
+    QFile out(file);
+    if (!out.open(QIODevice::WriteOnly) ||
+        out.write(reinterpret_cast<const char*>(render.data()), static_cast<qint64>(render.size() * 2)) !=
+            static_cast<qint64>(render.size() * 2)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+        return false;
+    }
+    out.close();
+    if (!server.StartRecording()) return false;
+    QProcess pacat;
+    pacat.start("pacat", {"--raw", "--format=s16le", "--rate=44100", "--channels=2", "-d", "null",
+                          "--latency=" + QString::number(500 * 176400 / 1000),
+                          "--process-time=" + QString::number(200 * 176400 / 1000), file});
+    const bool finished = pacat.waitForFinished(90000);
+    const std::vector<std::int16_t> recording = server.StopRecording();
+    const auto check = testing_support::CompareWithRender(recording, render);
+    std::printf("run %d, pacat: %s, inserted %zu frames in %zu gaps, %zu differing, %zu dropped, %zu missing%s\n", run,
+                check.exact() ? "exact" : "NOT exact", check.inserted, check.gaps, check.differing, check.dropped,
+                check.missing, finished && pacat.exitCode() == 0 ? "" : ", pacat failed");
+    return check.exact();
+}
+
+int Soak(PrivatePulseServer& server, int runs, int chunks, int workers, bool graph, int stall_ms, bool hops,
+         bool pacat) {
+    int exact = 0, pacat_exact = 0;
     std::uint64_t underruns = 0;
     std::size_t inserted = 0;
     for (int run = 1; run <= runs; ++run) {
@@ -217,7 +250,8 @@ int Soak(PrivatePulseServer& server, int runs, int chunks, int workers, bool gra
         rig.playback.StopOutput();
         load.Stop();
         const std::vector<std::int16_t> recording = server.StopRecording();
-        const auto check = testing_support::CompareWithRender(recording, testing_support::EngineRender(rig.gen, chunks));
+        const std::vector<std::int16_t> render = testing_support::EngineRender(rig.gen, chunks);
+        const auto check = testing_support::CompareWithRender(recording, render);
         exact += check.exact() ? 1 : 0;
         underruns += device.TotalUnderruns();
         inserted += check.inserted;
@@ -231,8 +265,10 @@ int Soak(PrivatePulseServer& server, int runs, int chunks, int workers, bool gra
             const std::lock_guard<std::mutex> lock(trace_mutex);
             PrintHops(trace_points, done.done_at_usec, done.stall_end_usec, stall_ms);
         }
+        if (pacat) pacat_exact += PacatExact(server, render, run) ? 1 : 0;
         std::fflush(stdout);
     }
+    if (pacat) std::printf("pacat: %d/%d exact\n", pacat_exact, runs);
     std::printf("%d/%d exact, underruns %llu, inserted frames %zu\n", exact, runs,
                 static_cast<unsigned long long>(underruns), inserted);
     return exact == runs && underruns == 0 ? 0 : 1;
@@ -295,7 +331,7 @@ int main(int argc, char** argv) {
     using namespace quorvex;
     testing_support::ServerKind kind = testing_support::ServerKindFromEnvironment();
     int runs = 10, chunks = 180, workers = 0, stops = 0, stall_ms = 0;
-    bool graph = false, hops = false;
+    bool graph = false, hops = false, pacat = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const auto next = [&] { return i + 1 < argc ? std::string(argv[++i]) : std::string(); };
@@ -320,9 +356,11 @@ int main(int argc, char** argv) {
             graph = true;
         } else if (arg == "--hops") {
             hops = true;
+        } else if (arg == "--pacat") {
+            pacat = true;
         } else {
             std::fprintf(stderr, "usage: %s [--server pulseaudio|pipewire] [--runs N] [--chunks C] [--load W] "
-                                 "[--stops N] [--stall MS] [--graph] [--hops]\n", argv[0]);
+                                 "[--stops N] [--stall MS] [--graph] [--hops] [--pacat]\n", argv[0]);
             return 2;
         }
     }
@@ -333,5 +371,5 @@ int main(int argc, char** argv) {
     }
     std::printf("server: %s\n", testing_support::ServerKindName(kind));
     if (hops) PulseStream::SetTrace(Collect);
-    return stops > 0 ? Stops(server, stops) : Soak(server, runs, chunks, workers, graph, stall_ms, hops);
+    return stops > 0 ? Stops(server, stops) : Soak(server, runs, chunks, workers, graph, stall_ms, hops, pacat);
 }
