@@ -13,6 +13,7 @@
 //
 // Thread note: not thread-safe; the device uses it under its loop's lock.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -38,8 +39,10 @@ public:
     };
 
     // `bytes_per_second` of the stream; `assumed_sink`: the sink's delay to
-    // count on where the server reports none (pipewire-pulse reports 0, yet
-    // what it took sounds a graph cycle later).
+    // count on where the server reports none and the read index has not
+    // moved since the open or a flush. (pipewire-pulse reports 0, yet what
+    // it took in one graph cycle sounds over that cycle: once the read index
+    // has moved, the server's step is counted instead.)
     PlayTiming(std::uint64_t bytes_per_second, Usec assumed_sink);
 
     // A header has been handed over in full; its last byte ends before
@@ -60,14 +63,19 @@ public:
 
     // When the oldest written header may have been played; nothing to look
     // for when no header waits (after.fresh_figures false, after 0 means
-    // "now"). Without figures yet: fresh ones, now.
+    // "now"). Without figures yet: fresh ones, now. A server that takes its
+    // stream in steps (one graph cycle at a time) takes a header's end with
+    // the step that reaches it, which may come well before the bytes before
+    // the end would have been read one by one: the look goes to the
+    // earliest moment that step can come and then asks every kStepPoll
+    // until it came, so that the figures see the end taken soon after.
     Look NextLook(Usec now) const;
 
     std::size_t waiting() const { return ends_.size(); }
 
 private:
     Usec ToUsec(std::int64_t bytes) const;
-    Usec Sink() const { return reports_sink_ ? sink_ : assumed_sink_; }
+    Usec Sink() const;
     // How long before `now` the byte at `end` (at or before the read index)
     // sounded at the latest; negative: how long until it sounds at the latest.
     std::int64_t SoundedAgo(std::int64_t end, Usec now) const;
@@ -81,6 +89,18 @@ private:
     // still (the stream ran dry, or waits for more), the sink goes on
     // playing what it already took.
     Usec read_seen_at_ = 0;
+    // The read index reached read_ after this moment (the figures before
+    // showed less); moved_ is whether that is known since the open or flush.
+    Usec reached_after_ = 0;
+    bool moved_ = false;
+    // The server's step: the greatest common divisor of the read index's
+    // last moves between two figures (a move may span several steps; a
+    // server may change its step). 0 until two moves were seen: one move
+    // may be many steps.
+    std::int64_t Step() const;
+    std::array<std::int64_t, 8> moves_{};
+    std::size_t next_move_ = 0;
+    Usec figures_at_ = 0;  // when the last figures came
     Usec sink_ = 0;
     bool reports_sink_ = false;  // the server has reported a sink delay once
 };

@@ -38,6 +38,8 @@ constexpr pa_usec_t kMinFiguresWait = 1 * PA_USEC_PER_MSEC;
 // default converter 20 kHz comes out 8 dB down.
 constexpr const char* kResampleQuality = "10";
 
+std::atomic<void (*)(const StreamTracePoint&)> trace_to{nullptr};
+
 void Release(pa_operation* operation) {
     if (operation) {
         pa_operation_unref(operation);
@@ -45,6 +47,14 @@ void Release(pa_operation* operation) {
 }
 
 }  // namespace
+
+void PulseStream::SetTrace(void (*trace)(const StreamTracePoint&)) { trace_to.store(trace); }
+
+void PulseStream::Trace(const StreamTracePoint& point) {
+    if (auto* trace = trace_to.load(std::memory_order_relaxed)) {
+        trace(point);
+    }
+}
 
 PulseStream::PulseStream(HWAVEOUT handle, QObject* target, StreamCounters& counters, std::function<void()> on_lost)
     : handle_(handle), target_(target), counters_(counters), on_lost_(std::move(on_lost)) {}
@@ -135,6 +145,7 @@ MMRESULT PulseStream::Write(WAVEHDR* header) {
     MarkQueued(*header);
     queue_.push_back(Entry{header});
     Fill();
+    Trace({StreamTracePoint::Wrote, pa_rtclock_now(), written_});
     return MMSYSERR_NOERROR;
 }
 
@@ -249,7 +260,9 @@ void PulseStream::OnFigures(pa_stream* stream, int success, void* self) {
     out->figures_pending_ = false;
     const pa_timing_info* info = pa_stream_get_timing_info(stream);
     if (out->resyncs_pending_ == 0 && success && info && !info->read_index_corrupt) {
-        out->timing_.Update({pa_rtclock_now(), info->read_index, info->sink_usec});
+        const pa_usec_t now = pa_rtclock_now();
+        out->timing_.Update({now, info->read_index, info->sink_usec});
+        out->Trace({StreamTracePoint::Figures, now, 0, info->read_index, info->sink_usec});
     }
     out->PostPlayed();
 }
@@ -363,6 +376,7 @@ void PulseStream::PostPlayed() {
         --unwritten_;
         MarkDone(*header);
         Post(MM_WOM_DONE, header);
+        Trace({StreamTracePoint::DonePosted, now});
     }
     if (timing_.waiting() == 0) {
         return;
@@ -381,6 +395,7 @@ void PulseStream::AskFigures() {
     }
     pa_operation* operation = pa_stream_update_timing_info(stream_, OnFigures, this);
     figures_pending_ = operation != nullptr;
+    Trace({StreamTracePoint::FiguresAsked, pa_rtclock_now()});
     Release(operation);
 }
 

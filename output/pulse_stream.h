@@ -38,8 +38,30 @@ struct StreamCounters {
     std::atomic<std::uint64_t> drains{0};
 };
 
+// What a stream did and when, for measurement tools that look for where
+// the time goes between the server taking a header's end and the header's
+// refill reaching the server. Times are pa_rtclock_now() (the monotonic
+// clock) in microseconds; indices are the stream's byte indices.
+struct StreamTracePoint {
+    enum Kind {
+        FiguresAsked,  // a timing request went out
+        Figures,       // its answer: read and sink filled in
+        DonePosted,    // a done notification was posted; index: the header's end
+        Wrote,         // the owner's write handed a header to the server; index: the write index after it
+    } kind;
+    std::uint64_t at;
+    std::int64_t index = 0;
+    std::int64_t read = 0;
+    std::uint64_t sink = 0;
+};
+
 class PulseStream {
 public:
+    // Sends every trace point of every stream to `trace`, on the thread
+    // where it happens, with the stream's lock held; nullptr (the program's
+    // setting) turns tracing off. Set it before any stream opens.
+    static void SetTrace(void (*trace)(const StreamTracePoint&));
+
     // Notifications go to `target` with `handle`. `on_lost` runs on the
     // loop's thread after the close notification of a loss has been posted.
     PulseStream(HWAVEOUT handle, QObject* target, StreamCounters& counters, std::function<void()> on_lost);
@@ -93,6 +115,7 @@ private:
     void Lose(LossCause cause);
     void Post(QEvent::Type type, WAVEHDR* header = nullptr, LossCause cause = LossCause::None);
     void DisconnectStream();
+    void Trace(const StreamTracePoint& point);
 
     const HWAVEOUT handle_;
     QObject* const target_;

@@ -81,6 +81,7 @@ TfToneGenerator::TfToneGenerator(std::unique_ptr<WaveOutDevice> own_device, Wave
     FormCreate();
     // Every control's presses pass the window first (see StalePress).
     for (QWidget* control : findChildren<QWidget*>()) control->installEventFilter(this);
+    CreateSaveCommand();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect r = rect();
         r.moveCenter(screen->availableGeometry().center());

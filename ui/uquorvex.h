@@ -18,7 +18,10 @@
 #include "engine/generator.h"
 #include "output/playback_view.h"
 
+class QAction;
+class QContextMenuEvent;
 class QFrame;
+class QMenu;
 class QMouseEvent;
 class QPushButton;
 class QShortcutEvent;
@@ -76,6 +79,12 @@ public:
 
     void SetHandlerObserver(HandlerObserver observer) { handler_observer_ = std::move(observer); }
 
+    // Asks where to save a file, proposing `proposed` (a path); returns the
+    // path chosen, or an empty text when the user cancels.
+    using SaveDialog = std::function<std::string(QWidget* parent, const std::string& proposed)>;
+    // Replaces the desktop's save dialog (tests).
+    void SetSaveDialog(SaveDialog dialog) { save_dialog_ = std::move(dialog); }
+
     // --- Handlers ----------------------------------------------------------
     void UpdateLevels();
     void tkbLeftLevelChange();
@@ -103,6 +112,16 @@ public:
     // went away, as `cause` says): the button goes back to off, so the next
     // click starts it again, and the user is told why.
     void WhiteNoiseLost(LossCause cause);
+
+    // Ctrl+S and the background's menu: writes what Start would play now
+    // with these settings as a WAV file, where the save dialog says. The
+    // limits are read and refused as Start reads and refuses them, with the
+    // same warning; the file is what quorvex-render writes for the same
+    // settings: a slow sweep whole, a fast sweep in whole passes and the
+    // other kinds in chunks covering 10 s. Playing output is not touched. A
+    // file that cannot be written is said with the system's reason and
+    // leaves nothing behind.
+    void SaveAsWav();
 
     // --- ControlPanel --------------------------------------------------------
     void SetLastMarkerText(const std::string& text) override;
@@ -174,11 +193,19 @@ public:
     ui::Timer* Timer = nullptr;
     ui::Timer* timerChirp = nullptr;
 
+    // "Save as WAV…", with its shortcut Ctrl+S, and the menu that offers it
+    // on the window's background.
+    QAction* actSaveAsWav = nullptr;
+    QMenu* mnuBackground = nullptr;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // On the background (the panel and the labels lying on it) the menu
+    // with Save as WAV; controls keep their own.
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     // device null: play through own_device.
@@ -189,6 +216,7 @@ private:
     void CreateControls();
     void SetTabOrder();
     void BindHandlers();
+    void CreateSaveCommand();
     void FormCreate();
     void CreateDbScaleLabels();
     void Ran(const char* handler) {
@@ -214,6 +242,8 @@ private:
     GeneratorState gen_;
     std::unique_ptr<Playback> playback_;
     std::unique_ptr<NoisePlayer> noise_;
+    SaveDialog save_dialog_;
+    std::string save_folder_;  // where the save dialog opens: the last folder saved to
     // Time stamp of the last press the window system delivered.
     std::uint64_t window_press_time_ = 0;
     bool window_press_ = false;

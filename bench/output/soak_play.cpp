@@ -15,6 +15,11 @@
 //       every 30th done notification arrives, before its refill (6 stalls
 //       per sweep): the server plays on from the one chunk it holds.
 //   --graph prints what pw-top shows during the first run (PipeWire only).
+//   --hops prints, per run, where the time went from the server taking a
+//       chunk's end to its refill's write (medians and maxima over the
+//       chunks, and each stalled one).
+
+#include <pulse/rtclock.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -24,10 +29,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "output/pulse_stream.h"
 #include "output/pulse_wave_device.h"
 #include "tests/output/playback_rig.h"
 #include "tests/output/pulse_recording.h"
@@ -41,6 +48,15 @@ using testing_support::PrivatePulseServer;
 using testing_support::WaitUntil;
 
 constexpr int kChunkFrames = 11025;
+constexpr double kBytesPerMs = 44.1 * 4;
+
+// The device's trace points of the current run.
+std::mutex trace_mutex;
+std::vector<StreamTracePoint> trace_points;
+void Collect(const StreamTracePoint& point) {
+    const std::lock_guard<std::mutex> lock(trace_mutex);
+    trace_points.push_back(point);
+}
 
 // Notes when each done notification reached Playback, before its handler;
 // with stall_ms, stops the thread that long before every 30th handler.
@@ -50,16 +66,97 @@ public:
     bool eventFilter(QObject*, QEvent* event) override {
         if (event->type() == MM_WOM_DONE) {
             done_at_ms.push_back(clock.nsecsElapsed() / 1e6);
+            done_at_usec.push_back(pa_rtclock_now());
             if (stall_ms > 0 && done_at_ms.size() % 30 == 0) {
                 QThread::msleep(static_cast<unsigned long>(stall_ms));  // before the refill: the worst moment
+                stall_end_usec.push_back(pa_rtclock_now());
             }
         }
         return false;
     }
     QElapsedTimer clock;
     std::vector<double> done_at_ms;
+    std::vector<std::uint64_t> done_at_usec;  // on the device's clock
+    std::vector<std::uint64_t> stall_end_usec;
     int stall_ms = 0;
 };
+
+double Median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+// For each refilled chunk k (its done notification, then the write of chunk
+// k + 2): the hops, in milliseconds, from the first timing answer that shows
+// the server took the chunk's end (`seen`; the answer before it did not,
+// `before` that), to the done notification posted (the sink's delay left to
+// the clock), to the user-interface thread, to the refill's write (less a
+// stall); and the margin: how long before the server would have read up to
+// the end of chunk k + 1 the refill came, by the read index's last figures.
+void PrintHops(const std::vector<StreamTracePoint>& points, const std::vector<std::uint64_t>& ui_at,
+               const std::vector<std::uint64_t>& stall_end, int stall_ms) {
+    std::vector<std::int64_t> ends;
+    std::vector<std::uint64_t> wrote_at, posted_at;
+    std::vector<const StreamTracePoint*> figures;
+    for (const StreamTracePoint& p : points) {
+        if (p.kind == StreamTracePoint::Wrote) ends.push_back(p.index), wrote_at.push_back(p.at);
+        if (p.kind == StreamTracePoint::DonePosted) posted_at.push_back(p.at);
+        if (p.kind == StreamTracePoint::Figures) figures.push_back(&p);
+    }
+    std::vector<double> look, sink, post, ui, margin;
+    std::int64_t step = 0;
+    for (std::size_t g = 1; g < figures.size(); ++g) {
+        const std::int64_t move = figures[g]->read - figures[g - 1]->read;
+        if (move > 0 && (step == 0 || move < step)) step = move;
+    }
+    if (step == 0) return;
+    std::size_t f = 0;
+    for (std::size_t k = 0; k + 2 < ends.size() && k < posted_at.size() && k < ui_at.size(); ++k) {
+        while (f < figures.size() && figures[f]->read < ends[k]) ++f;
+        if (f == figures.size()) break;
+        const StreamTracePoint& seen = *figures[f];
+        const double before = f > 0 ? (seen.at - figures[f - 1]->at) / 1e3 : 0;
+        const bool stalled = stall_ms > 0 && (k + 1) % 30 == 0;
+        const double to_post = (static_cast<double>(posted_at[k]) - seen.at) / 1e3;
+        const double to_ui = (static_cast<double>(ui_at[k]) - posted_at[k]) / 1e3;
+        const double to_write = (static_cast<double>(wrote_at[k + 2]) - ui_at[k]) / 1e3 - (stalled ? stall_ms : 0);
+        const std::size_t stall_index = (k + 1) / 30 - 1;
+        const double overslept = stalled && stall_index < stall_end.size()
+                                     ? (static_cast<double>(stall_end[stall_index]) - ui_at[k]) / 1e3 - stall_ms
+                                     : 0;
+        // The server takes its stream in steps of `step` bytes; the step
+        // that takes chunk k + 1's end is the last one the refill must be
+        // there for. Counted from when the step that took chunk k's end was
+        // seen (at most `before` after it came), a step every step's length.
+        const std::int64_t need = (ends[k + 1] / step + 1) * step;
+        const double left = (seen.at - static_cast<double>(wrote_at[k + 2])) / 1e3 + (need - seen.read) / kBytesPerMs;
+        sink.push_back(to_post);
+        post.push_back(to_ui);
+        ui.push_back(to_write);
+        look.push_back(before);
+        if (!stalled) margin.push_back(left);
+        if (stalled || left < 10) {
+            std::printf("  %s after chunk %zu: end %+.1f ms past the read index when seen (previous figures %.1f ms "
+                        "earlier), seen -> done posted %.1f ms, -> UI %.2f ms, -> write %.2f ms + stall (overslept by %.2f ms); "
+                        "then %.1f ms left before the step that takes chunk %zu's end\n",
+                        stalled ? "stall" : "short", k + 1, (seen.read - ends[k]) / kBytesPerMs, before, to_post, to_ui, to_write, overslept, left, k + 2);
+        }
+    }
+    const auto asks = std::count_if(points.begin(), points.end(),
+                                    [](const StreamTracePoint& p) { return p.kind == StreamTracePoint::FiguresAsked; });
+    const auto row = [](const char* what, const std::vector<double>& v) {
+        std::printf("  %-46s median %7.2f ms, max %7.2f ms\n", what,
+                    Median(v), v.empty() ? 0 : *std::max_element(v.begin(), v.end()));
+    };
+    std::printf("  hops over %zu refills (%zu timing requests, the server's step %.1f ms):\n", sink.size(),
+                static_cast<std::size_t>(asks), step / kBytesPerMs);
+    row("previous figures -> figures showing the end taken", look);
+    row("figures -> done posted (the sink's delay)", sink);
+    row("done posted -> user-interface thread", post);
+    row("user-interface thread -> refill written", ui);
+    row("refill written, left before the step that needs it", margin);
+}
 
 // pw-top only draws on a terminal: give it one, then keep its last screen.
 void StartGraph(QProcess& top) {
@@ -80,7 +177,7 @@ void ShowGraph(QProcess& top) {
     std::printf("%s\n", qPrintable(last >= 0 ? screen.mid(last, 1200) : screen.right(1200)));
 }
 
-int Soak(PrivatePulseServer& server, int runs, int chunks, int workers, bool graph, int stall_ms) {
+int Soak(PrivatePulseServer& server, int runs, int chunks, int workers, bool graph, int stall_ms, bool hops) {
     int exact = 0;
     std::uint64_t underruns = 0;
     std::size_t inserted = 0;
@@ -88,6 +185,10 @@ int Soak(PrivatePulseServer& server, int runs, int chunks, int workers, bool gra
         if (!server.StartRecording()) {
             std::fprintf(stderr, "the recording did not start\n");
             return 2;
+        }
+        {
+            const std::lock_guard<std::mutex> lock(trace_mutex);
+            trace_points.clear();
         }
         testing_support::BackgroundLoad load(server.dir(), workers);
         PulseWaveDevice device;
@@ -126,6 +227,10 @@ int Soak(PrivatePulseServer& server, int runs, int chunks, int workers, bool gra
                     check.dropped, check.missing, static_cast<unsigned long long>(device.TotalUnderruns()));
         if (whole) std::printf(", idle %.0f ms after the last done notification", idle_after_ms);
         std::printf("\n");
+        if (hops) {
+            const std::lock_guard<std::mutex> lock(trace_mutex);
+            PrintHops(trace_points, done.done_at_usec, done.stall_end_usec, stall_ms);
+        }
         std::fflush(stdout);
     }
     std::printf("%d/%d exact, underruns %llu, inserted frames %zu\n", exact, runs,
@@ -190,7 +295,7 @@ int main(int argc, char** argv) {
     using namespace quorvex;
     testing_support::ServerKind kind = testing_support::ServerKindFromEnvironment();
     int runs = 10, chunks = 180, workers = 0, stops = 0, stall_ms = 0;
-    bool graph = false;
+    bool graph = false, hops = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const auto next = [&] { return i + 1 < argc ? std::string(argv[++i]) : std::string(); };
@@ -213,9 +318,11 @@ int main(int argc, char** argv) {
             stall_ms = std::atoi(next().c_str());
         } else if (arg == "--graph") {
             graph = true;
+        } else if (arg == "--hops") {
+            hops = true;
         } else {
             std::fprintf(stderr, "usage: %s [--server pulseaudio|pipewire] [--runs N] [--chunks C] [--load W] "
-                                 "[--stops N] [--stall MS] [--graph]\n", argv[0]);
+                                 "[--stops N] [--stall MS] [--graph] [--hops]\n", argv[0]);
             return 2;
         }
     }
@@ -225,5 +332,6 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::printf("server: %s\n", testing_support::ServerKindName(kind));
-    return stops > 0 ? Stops(server, stops) : Soak(server, runs, chunks, workers, graph, stall_ms);
+    if (hops) PulseStream::SetTrace(Collect);
+    return stops > 0 ? Stops(server, stops) : Soak(server, runs, chunks, workers, graph, stall_ms, hops);
 }

@@ -222,11 +222,30 @@ TEST_F(RenderToolTest, SlowSweepWithMarkersIsTheQueuedStream) {
     EXPECT_FALSE(std::all_of(wav.samples.begin() + 3 * 22050, wav.samples.begin() + 4 * 22050, [](audio_sample s) { return s == 0; }));
 }
 
-TEST_F(RenderToolTest, StreamedChunkCounts) {
-    EXPECT_EQ(Render({"--speed", "manual"}).samples.size(), 40u * 22050u);
-    EXPECT_EQ(Render({"--speed", "slow", "--chunks", "1"}).samples.size(), 22050u);
-    EXPECT_EQ(Render({"--speed", "slow", "--chunks", "7"}).samples.size(), 7u * 22050u);
-    EXPECT_EQ(Render({"--speed", "no-sweep", "--chunks", "300"}).samples.size(), 300u * 22050u);
+TEST_F(RenderToolTest, LengthsInChunksPassesOrSeconds) {
+    struct Case {
+        std::vector<std::string> args;
+        std::size_t frames;
+    };
+    const Case cases[] = {
+        {{"--speed", "manual"}, 40 * 11025},
+        {{"--speed", "slow", "--chunks", "1"}, 11025},
+        {{"--speed", "slow", "--chunks", "7"}, 7 * 11025},
+        {{"--speed", "no-sweep", "--chunks", "300"}, 300 * 11025},
+        // A time takes whole chunks or passes covering it: 10 s is 40
+        // chunks, or 8 passes of 57319 (smooth) or 57330 frames (stepped).
+        {{"--speed", "manual", "--seconds", "10"}, 40 * 11025},
+        {{"--speed", "no-sweep", "--seconds", "1"}, 4 * 11025},
+        {{"--seconds", "10"}, 8 * 57319},
+        {{"--speed", "fast-stepped", "--seconds", "10"}, 8 * 57330},
+        {{"--speed", "fast-stepped", "--seconds", "1"}, 57330},
+        // A slow sweep ends after its 180 chunks whatever time is asked.
+        {{"--speed", "slow", "--seconds", "60"}, 180 * 11025},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        EXPECT_EQ(Render(c.args).samples.size(), 2 * c.frames);
+    }
 }
 
 TEST_F(RenderToolTest, RefusalsWriteNothing) {
@@ -245,6 +264,10 @@ TEST_F(RenderToolTest, RefusalsWriteNothing) {
         {"-o", out, "--right-bar", "181"},
         {"-o", out, "--passes", "0"},
         {"-o", out, "--chunks", "x"},
+        {"-o", out, "--seconds", "0"},
+        {"-o", out, "--seconds", "24001"},
+        {"-o", out, "--seconds", "10", "--passes", "2"},
+        {"-o", out, "--chunks", "4", "--seconds", "1"},
         {"-o", out, "--volume", "3"},
         {"-o", out, "--from"},
         {"-o", out, "--from", "0"},

@@ -7,29 +7,24 @@
 
 #include <getopt.h>
 
-#include <array>
-#include <bit>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 #include "engine/generator.h"
 #include "engine/ranges.h"
-#include "tools/render/output_file.h"
+#include "engine/wav_render.h"
+#include "tools/render/wav_file.h"
 
 namespace quorvex {
 namespace {
-
-static_assert(std::endian::native == std::endian::little, "samples are written as they lie in memory");
 
 constexpr const char* kUsage =
     "Usage: quorvex-render -o FILE [OPTION]...\n"
@@ -74,6 +69,9 @@ constexpr const char* kUsage =
     "      --chunks=N          other kinds: 250 ms chunks to write, 1..%d\n"
     "                          (default 40, 10 s; a slow sweep ends by itself\n"
     "                          after 180)\n"
+    "      --seconds=S         instead of --passes or --chunks: as many whole\n"
+    "                          passes or chunks as cover S seconds, 1..%d (a\n"
+    "                          slow sweep still ends by itself after 45 s)\n"
     "  -h, --help              show this help and exit\n"
     "  -v, -V, --version       show the version and exit\n"
     "\n"
@@ -84,31 +82,18 @@ constexpr const char* kUsage =
     "  quorvex-render -o - --speed=slow | paplay\n";
 
 // WAV data sizes are 32-bit; a pass is at most one buffer, a chunk 250 ms.
-constexpr std::uint64_t kMaxDataBytes = 0xFFFFFFFFu - 36;
-constexpr int kMaxPasses = static_cast<int>(kMaxDataBytes / sizeof(TBuffer));
-constexpr int kMaxChunks = static_cast<int>(kMaxDataBytes / (kSampleRate / 4 * 4));  // 11025 frames of 4 bytes
-// The data size of a stream whose length is not known: RIFF's size field
-// then holds its largest value too.
-constexpr std::uint32_t kStreamDataBytes = 0xFFFFFFFFu - 36;
+constexpr int kMaxPasses = static_cast<int>(kMaxWavDataBytes / sizeof(TBuffer));
+constexpr int kMaxChunks = static_cast<int>(kMaxWavDataBytes / (kSampleRate / 4 * 4));  // 11025 frames of 4 bytes
+// A time is rounded up to whole passes or chunks: at most one buffer more.
+constexpr int kMaxSeconds = 24000;
+static_assert(std::uint64_t{kMaxSeconds} * kSampleRate * 4 + sizeof(TBuffer) <= kMaxWavDataBytes);
 
 struct Settings {
     std::string out;
-    speeds speed = speeds::fast_smooth;
-    modes mode = modes::logarithmic;
-    ranges range = ranges::wide;
+    OutputSettings output;
     std::optional<std::int32_t> from;  // Hz, instead of the range's limits
     std::optional<std::int32_t> to;
-    int left_level = 12;
-    int right_level = 12;
-    int step = 20;
-    out_levels channels = out_levels::phase_normal;
-    bool left_off = false;
-    bool right_off = false;
-    bool markers = false;
-    int left_bar = 180;
-    int right_bar = 180;
-    std::optional<int> passes;
-    std::optional<int> chunks;
+    OutputLength length;
     bool help = false;     // --help: the usage only
     bool version = false;  // --version: the version only
 };
@@ -169,7 +154,7 @@ std::int32_t Limit(std::string_view option, std::string_view value) {
 // Values of the long options that have no short form.
 enum LongOnly : int {
     kSpeed = 256, kMode, kRange, kFrom, kTo, kLeftLevel, kRightLevel, kStep, kChannels,
-    kLeftOff, kRightOff, kMarkers, kLeftBar, kRightBar, kPasses, kChunks,
+    kLeftOff, kRightOff, kMarkers, kLeftBar, kRightBar, kPasses, kChunks, kSeconds,
 };
 
 constexpr option kLongOptions[] = {
@@ -190,6 +175,7 @@ constexpr option kLongOptions[] = {
     {"right-bar", required_argument, nullptr, kRightBar},
     {"passes", required_argument, nullptr, kPasses},
     {"chunks", required_argument, nullptr, kChunks},
+    {"seconds", required_argument, nullptr, kSeconds},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'v'},
     {nullptr, 0, nullptr, 0},
@@ -248,31 +234,32 @@ Settings ParseArguments(int argc, char** argv) {
             return s;
         case 'o': s.out = value; break;
         case kSpeed:
-            s.speed = Choose<speeds>("--speed", value, {{"fast-smooth", speeds::fast_smooth}, {"fast-stepped", speeds::fast_stepped},
-                                                        {"slow", speeds::slow}, {"manual", speeds::manual},
-                                                        {"no-sweep", speeds::no_sweep}});
+            s.output.speed = Choose<speeds>("--speed", value, {{"fast-smooth", speeds::fast_smooth}, {"fast-stepped", speeds::fast_stepped},
+                                                               {"slow", speeds::slow}, {"manual", speeds::manual},
+                                                               {"no-sweep", speeds::no_sweep}});
             break;
-        case kMode: s.mode = Choose<modes>("--mode", value, {{"log", modes::logarithmic}, {"linear", modes::linear}}); break;
+        case kMode: s.output.mode = Choose<modes>("--mode", value, {{"log", modes::logarithmic}, {"linear", modes::linear}}); break;
         case kRange:
-            s.range = Choose<ranges>("--range", value,
-                                     {{"wide", ranges::wide}, {"hf", ranges::hf}, {"speech", ranges::mf}, {"lf", ranges::lf}});
+            s.output.range = Choose<ranges>("--range", value,
+                                            {{"wide", ranges::wide}, {"hf", ranges::hf}, {"speech", ranges::mf}, {"lf", ranges::lf}});
             break;
         case kFrom: s.from = Limit("--from", value); break;
         case kTo: s.to = Limit("--to", value); break;
-        case kLeftLevel: s.left_level = WholeNumber("--left-level", value, 0, 26); break;
-        case kRightLevel: s.right_level = WholeNumber("--right-level", value, 0, 26); break;
-        case kStep: s.step = WholeNumber("--step", value, 1, 30); break;
+        case kLeftLevel: s.output.left_level = WholeNumber("--left-level", value, 0, 26); break;
+        case kRightLevel: s.output.right_level = WholeNumber("--right-level", value, 0, 26); break;
+        case kStep: s.output.step = WholeNumber("--step", value, 1, 30); break;
         case kChannels:
-            s.channels = Choose<out_levels>("--channels", value, {{"in-phase", out_levels::phase_normal}, {"180", out_levels::phase_reverse},
-                                                                  {"independent", out_levels::independent}});
+            s.output.channels = Choose<out_levels>("--channels", value, {{"in-phase", out_levels::phase_normal}, {"180", out_levels::phase_reverse},
+                                                                         {"independent", out_levels::independent}});
             break;
-        case kLeftOff: s.left_off = true; break;
-        case kRightOff: s.right_off = true; break;
-        case kMarkers: s.markers = true; break;
-        case kLeftBar: s.left_bar = WholeNumber("--left-bar", value, 1, 180); break;
-        case kRightBar: s.right_bar = WholeNumber("--right-bar", value, 1, 180); break;
-        case kPasses: s.passes = WholeNumber("--passes", value, 1, kMaxPasses); break;
-        case kChunks: s.chunks = WholeNumber("--chunks", value, 1, kMaxChunks); break;
+        case kLeftOff: s.output.left_off = true; break;
+        case kRightOff: s.output.right_off = true; break;
+        case kMarkers: s.output.markers = true; break;
+        case kLeftBar: s.output.left_bar = WholeNumber("--left-bar", value, 1, 180); break;
+        case kRightBar: s.output.right_bar = WholeNumber("--right-bar", value, 1, 180); break;
+        case kPasses: s.length.passes = WholeNumber("--passes", value, 1, kMaxPasses); break;
+        case kChunks: s.length.chunks = WholeNumber("--chunks", value, 1, kMaxChunks); break;
+        case kSeconds: s.length.seconds = WholeNumber("--seconds", value, 1, kMaxSeconds); break;
         case ':': throw UsageError{OptionName(argv[optind - 1], optopt) + " needs a value"};
         default:  // '?'
             // A long option's text is the argument getopt_long stepped over;
@@ -282,103 +269,9 @@ Settings ParseArguments(int argc, char** argv) {
     }
     if (optind < argc) throw UsageError{"unexpected argument " + Quoted(argv[optind])};
     if (s.out.empty()) throw UsageError{"no output file given (-o FILE, or -o - for standard output)"};
+    if (s.length.seconds && (s.length.passes || s.length.chunks))
+        throw UsageError{"--seconds cannot be combined with --passes or --chunks"};
     return s;
-}
-
-// The control panel as far as the engine sees it: the manual bars stand
-// where the options put them. It owns the generator state, which takes the
-// panel at construction, so nothing is wired up afterwards.
-class RenderPanel final : public ControlPanel {
-public:
-    explicit RenderPanel(const Settings& s) : settings_(s) {}
-
-    GeneratorState& state() { return state_; }
-
-    void SetLastMarkerText(const std::string&) override {}
-    // Each bar maps on its own: the options set them independently.
-    ChannelFrequencies ManualFrequencies() override {
-        return {BarFrequency(state_.f_min, state_.f_max, state_.log_lin, 180, 1, settings_.left_bar),
-                BarFrequency(state_.f_min, state_.f_max, state_.log_lin, 180, 1, settings_.right_bar)};
-    }
-    int LowPowerPosition() const override { return settings_.step; }
-
-private:
-    const Settings& settings_;
-    GeneratorState state_{*this};
-};
-
-// The device as far as the engine sees it: every buffer handed over is
-// appended to the output, a looping one as often as the device would repeat
-// it, until the requested amount has been written.
-class FileSink final : public WaveOutSink {
-public:
-    FileSink(std::FILE* out, int max_writes, std::uint32_t loops) : out_(out), max_writes_(max_writes), loops_(loops) {}
-
-    void waveOutPrepareHeader(WAVEHDR&) override {}
-    void waveOutWrite(WAVEHDR& header) override {
-        if (writes_ >= max_writes_) return;
-        ++writes_;
-        const std::uint32_t repeats = (header.dwFlags & WHDR_BEGINLOOP) ? loops_ : 1;
-        for (std::uint32_t i = 0; i < repeats && ok_; ++i)
-            ok_ = std::fwrite(header.lpData, 1, header.dwBufferLength, out_) == header.dwBufferLength;
-        bytes_ += std::uint64_t{header.dwBufferLength} * repeats;
-    }
-
-    bool full() const { return writes_ >= max_writes_; }
-    std::uint64_t bytes() const { return bytes_; }
-    bool ok() const { return ok_; }
-
-private:
-    std::FILE* out_;
-    int max_writes_;      // buffers beyond this count are not recorded
-    std::uint32_t loops_;  // plays of a looping header
-    int writes_ = 0;
-    std::uint64_t bytes_ = 0;
-    bool ok_ = true;
-};
-
-void PutLe(std::vector<unsigned char>& out, std::uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<unsigned char>(v >> (8 * i)));
-}
-
-// The standard 44-byte header of a PCM WAV file.
-std::vector<unsigned char> WavHeader(const WAVEFORMATEX& pcm, std::uint32_t data_bytes) {
-    std::vector<unsigned char> h;
-    auto tag = [&](const char* t) { h.insert(h.end(), t, t + 4); };
-    tag("RIFF");
-    PutLe(h, 36 + data_bytes, 4);
-    tag("WAVE");
-    tag("fmt ");
-    PutLe(h, 16, 4);
-    PutLe(h, pcm.wFormatTag, 2);
-    PutLe(h, pcm.nChannels, 2);
-    PutLe(h, pcm.nSamplesPerSec, 4);
-    PutLe(h, pcm.nAvgBytesPerSec, 4);
-    PutLe(h, pcm.nBlockAlign, 2);
-    PutLe(h, pcm.wBitsPerSample, 2);
-    tag("data");
-    PutLe(h, data_bytes, 4);
-    return h;
-}
-
-// Buffers the sink takes: the passes of the looping buffer count as one.
-int MaxWrites(const GeneratorState& state, const Settings& s) {
-    if (IsLooping(state.speed)) return 1;
-    return s.chunks.value_or(state.speed == speeds::slow ? state.slow_sweep_chunks : 40);
-}
-
-// Plays the output into the sink: the device's start, then what its done
-// notifications do until the requested amount has been handed over. The
-// device returns the headers in the order it was handed them. False when the
-// engine refused to start.
-bool Play(GeneratorState& state, FileSink& sink) {
-    if (!state.QueueFirstBuffers(sink)) return false;
-    if (IsLooping(state.speed)) return true;
-    for (WAVEHDR* returned = state.p_wave_hdr1;
-         !sink.full() && state.HeaderDone(*returned, sink) != GeneratorState::HeaderReturn::AllPlayed;
-         returned = returned == state.p_wave_hdr1 ? state.p_wave_hdr2 : state.p_wave_hdr1) {
-    }
-    return true;
 }
 
 int Fail(int status, const std::string& message) {
@@ -397,63 +290,23 @@ int Run(int argc, char** argv) {
     }
     if (s.help || s.version) {
         if (s.help)
-            std::printf(kUsage, kMaxPasses, kMaxChunks);
+            std::printf(kUsage, kMaxPasses, kMaxChunks, kMaxSeconds);
         else
             std::printf("quorvex-render %s\n", QUORVEX_VERSION);
         if (std::fflush(stdout) != 0 || std::ferror(stdout))
             return Fail(1, std::string("write error on standard output: ") + std::strerror(errno));
         return 0;
     }
-    std::int32_t f_min = RangeOf(s.range).f_min;
-    std::int32_t f_max = RangeOf(s.range).f_max;
-    if (s.from) f_min = *s.from;
-    if (s.to) f_max = *s.to;
-    if (!LimitsUsable(f_min, f_max))
-        return Fail(2, "cannot render with the limits " + std::to_string(f_min) + " Hz and " + std::to_string(f_max) +
-                           " Hz: both must be above 0 Hz");
+    OutputSettings& output = s.output;
+    output.f_min = s.from.value_or(RangeOf(output.range).f_min);
+    output.f_max = s.to.value_or(RangeOf(output.range).f_max);
+    if (!LimitsUsable(output.f_min, output.f_max))
+        return Fail(2, "cannot render with the limits " + std::to_string(output.f_min) + " Hz and " +
+                           std::to_string(output.f_max) + " Hz: both must be above 0 Hz");
 
-    const std::string target_name = s.out == "-" ? "standard output" : Quoted(s.out);
-    std::string error;  // empty while everything goes well
-    const std::unique_ptr<OutputFile> target = OutputFile::Open(s.out, error);
-    if (!target) return Fail(1, "cannot write " + target_name + ": " + error);
-    std::FILE* out = target->stream();
-
-    RenderPanel panel(s);
-    GeneratorState& state = panel.state();
-    if (!state.HasMemory()) {
-        error = "out of memory";
-    } else {
-        state.speed = s.speed;
-        state.log_lin = s.mode;
-        state.range = s.range;
-        state.f_min = f_min;
-        state.f_max = f_max;
-        state.do_markers = s.markers;
-        state.out_level = s.channels;
-        state.left_amplitude = s.left_off ? 0 : state.LevelToAmplitude(s.left_level);
-        state.right_amplitude = s.right_off ? 0 : state.LevelToAmplitude(s.right_level);
-        FileSink sink(out, MaxWrites(state, s), static_cast<std::uint32_t>(s.passes.value_or(1)));
-        // A file's sizes are filled in at the end. A stream cannot be gone
-        // back to: it carries the largest sizes, the convention for a WAV
-        // stream of unknown length, and readers take the data to its end.
-        const std::vector<unsigned char> placeholder = WavHeader(state.pcm, target->seekable() ? 0 : kStreamDataBytes);
-        bool started = true;
-        if (std::fwrite(placeholder.data(), 1, placeholder.size(), out) == placeholder.size())
-            started = Play(state, sink);
-        if (!started) {
-            error = "the engine could not prepare this output";
-        } else if (!sink.ok() || std::ferror(out)) {
-            error = std::strerror(errno);
-        } else if (sink.bytes() > kMaxDataBytes) {
-            error = "more than 4 GiB of samples";
-        } else if (target->seekable()) {
-            const std::vector<unsigned char> header = WavHeader(state.pcm, static_cast<std::uint32_t>(sink.bytes()));
-            if (!target->Rewrite(header.data(), header.size())) error = std::strerror(errno);
-        }
-    }
-    if (error.empty()) target->Commit(error);
-    if (error.empty()) return 0;
-    return Fail(1, "cannot write " + target_name + ": " + error + target->FailureNote());
+    std::string error;
+    if (WriteWavFile(output, s.length, s.out, error)) return 0;
+    return Fail(1, "cannot write " + (s.out == "-" ? std::string("standard output") : Quoted(s.out)) + ": " + error);
 }
 
 }  // namespace
