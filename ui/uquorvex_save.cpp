@@ -3,6 +3,8 @@
 // background's menu, the settings Start would play, the name proposed for
 // them, and the file written through quorvex-render's writer.
 
+#include <sys/stat.h>
+
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QDir>
@@ -124,8 +126,16 @@ void TfToneGenerator::SaveAsWav() {
         save_folder_ = slash == 0 ? "/" : path.substr(0, slash);
     }
 
+    // A pipe or a socket would be written as a stream, the window waiting
+    // for a reader meanwhile and the output that plays starving.
     std::string error;
-    if (!WriteWavFile(s, length, path, error)) ShowWarning("Could not save " + path + ":\r" + error + ".");
+    struct stat target {};
+    if (stat(path.c_str(), &target) == 0 && (S_ISFIFO(target.st_mode) || S_ISSOCK(target.st_mode))) {
+        error = "It is a pipe or a socket, not a file";
+    } else {
+        WriteWavFile(s, length, path, error);
+    }
+    if (!error.empty()) ShowWarning("Could not save " + path + ":\r" + error + ".");
 }
 
 }  // namespace quorvex
