@@ -11,23 +11,29 @@ sending the keys and the button through the XTest extension itself and
 stamping each event on the same clock once the X server has taken it
 (XSync; the round trip is printed, well under a millisecond when idle).
 
-The timeline: the sink's frames arrive at its rate, each block late by its
+The timeline: the sink takes our stream's sound a block at a time (the
+null sink of PulseAudio renders a block ahead, PipeWire's graph a cycle),
+and the monitor hands each block to the recorder right after, late by a
 delivery delay. The smallest value of (arrival - first frame / rate) among
-the blocks within 3 s of a stop is taken as the time of frame 0, so a
-frame's time is when a sink playing in real time would play it, late by
-the least delivery delay seen (the figures err longer by that, the same for
-every method); the scheduling delays of this process drop out. Stop ->
-silence is the end of the last frame before 10 ms of silence minus the
-stamp of the stopping event (the key press; for a click, the button's
-release).
+the blocks that arrive in the second before a stop is taken as the time
+of frame 0; a frame's time is then when a device fed by the sink in real
+time would play it, the block's first frame at the moment the sink took
+the block. That estimate is late by the least delivery delay seen and, on
+PipeWire, where the recorder's 2205-frame fragments do not line up with
+the 2048-frame cycles, off by up to their difference (3.6 ms): a few
+milliseconds, the same for every method. Scheduling delays of this process
+drop out. Stop -> silence is the end of the last frame before 10 ms of
+silence minus the stamp of the stopping event (the key press; for a
+click, the button's release).
 
 The recorder's latency sets the sink's: PulseAudio's null sink renders as
 far ahead as the smallest latency any client asks, PipeWire runs its cycle
 at it. At the default 50 ms the recorder asks no less than the program's
 own stream, so the sink keeps what it would keep on a desktop, and what it
-has rendered when Stop comes still plays out (a null sink cannot take it
-back). At 5 ms that share nearly vanishes and what is left is the time the
-program and the server take to act.
+has taken when Stop comes still plays out (a null sink cannot take it
+back; PulseAudio rewinds a sound card's buffer, so there the figure is an
+upper bound). At 5 ms that share nearly vanishes and what is left is the
+time the program and the server take to act.
 
 usage: stop_timeline.py STOPS_PER_METHOD BUTTON_X BUTTON_Y
        (BUTTON_X/Y: the Start/Stop button's centre on the screen)
@@ -77,11 +83,11 @@ class Recorder:
         self.proc.wait()
         self.thread.join()
 
-    def frame_zero(self, around_ns, span_ns=3_000_000_000):
-        """The time of frame 0 as the least delayed block near `around_ns` shows it."""
+    def frame_zero(self, begin_ns, end_ns):
+        """The time of frame 0 as the least delayed block arriving in [begin, end) shows it."""
         return min(arrival - first * 1e9 / RATE
                    for arrival, first in self.blocks
-                   if abs(arrival - around_ns) <= span_ns)
+                   if begin_ns <= arrival < end_ns)
 
     def silent(self, frame):
         return not any(self.data[frame * FRAME_BYTES:(frame + 1) * FRAME_BYTES])
@@ -194,7 +200,11 @@ def main():
     zeros = []
     faults = 0
     for n, (method, stop_at, next_start, round_trip) in enumerate(stops, 1):
-        zero = recorder.frame_zero(stop_at)
+        # A recorder that lost frames (PipeWire's capture can, when cycles
+        # change) moves frame 0 later: the second before the stop and the
+        # time up to the next start must agree.
+        zero = recorder.frame_zero(stop_at - 1e9, stop_at)
+        moved = (recorder.frame_zero(stop_at, next_start + 500e6) - zero) / 1e6
         zeros.append(zero)
 
         def frame_at(t, zero=zero):
@@ -209,6 +219,7 @@ def main():
         results[method].append(ms)
         # The event reached the server within the round trip before its stamp.
         slow = f" (event round trip {round_trip:.1f} ms)" if round_trip > 2 else ""
+        slow += f" (frame 0 moved {moved:.1f} ms: frames lost by the recorder)" if abs(moved) > 5 else ""
         print(f"stop {n:2} {method:6} {ms:7.1f} ms{slow}")
 
     print(f"seed {seed}, recorder latency {latency} ms; event to X server and back median "
