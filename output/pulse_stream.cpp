@@ -186,6 +186,7 @@ MMRESULT PulseStream::Close() {
         } else if (state_ != StreamState::Closed) {
             ReturnAll();
             Post(MM_WOM_CLOSE);
+            ReportUnderruns();
         }
         Apply(StreamEvent::Close);
         DisconnectStream();
@@ -429,12 +430,17 @@ void PulseStream::Lose(LossCause cause) {
     }
     ReturnAll();
     Post(MM_WOM_CLOSE, nullptr, cause);
+    ReportUnderruns();
+    on_lost_();
+}
+
+// Once per playback, as it ends (closed or lost): so that a user who heard
+// a click can see why.
+void PulseStream::ReportUnderruns() const {
     if (underruns_ > 0) {
-        // So that a user who heard a click can see why.
         std::fprintf(stderr, "Quorvex: the sound server ran out of sound %" PRIu64 " time%s during this playback\n",
                      underruns_, underruns_ == 1 ? "" : "s");
     }
-    on_lost_();
 }
 
 void PulseStream::Post(QEvent::Type type, WAVEHDR* header, LossCause cause) {

@@ -108,6 +108,7 @@ private:
     void AskDrainOnceAllWritten();
     void ForgetDrain();
     void CountUnderrun();
+    void ReportUnderruns() const;
     void PostPlayed();
     void AskFigures();
     void Arm(pa_usec_t delay, bool fresh_figures);

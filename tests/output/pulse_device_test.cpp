@@ -203,9 +203,9 @@ TEST_F(PulseDeviceTest, StreamNamesItselfAndAsksForAModerateLatency) {
 // A header written after the stream ran dry plays late but whole, and so
 // does the end of the one before, which a server that plays in cycles kept
 // back: every frame written sounds, in order, with only silence between.
-// The break counts as one underrun; a header written while the one before
-// still plays follows it without a break. Only the end of the stream asks
-// the server to play out, once.
+// The break counts as one underrun, reported on stderr at the close; a
+// header written while the one before still plays follows it without a
+// break. Only the end of the stream asks the server to play out, once.
 TEST_F(PulseDeviceTest, AfterRunningDryEveryFrameWrittenStillPlays) {
     ASSERT_TRUE(server.StartRecording());
     std::vector<std::int16_t> first = Noise(8820, 11);    // 0.2 s
@@ -231,7 +231,11 @@ TEST_F(PulseDeviceTest, AfterRunningDryEveryFrameWrittenStillPlays) {
     EXPECT_EQ(device.Underruns(handle), 1u);
     EXPECT_EQ(device.TotalDrains(), 1u);
     device.waveOutReset(handle);
+    testing::internal::CaptureStderr();
     device.waveOutClose(handle);
+    // A playback that ran dry says so as it ends, not only when lost.
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Quorvex: the sound server ran out of sound 1 time during this playback\n");
     EXPECT_EQ(device.TotalUnderruns(), 1u);
 
     std::vector<std::int16_t> all = first;
