@@ -233,12 +233,22 @@ bool PrivatePulseServer::StartRecording() {
     if (!recorder_.waitForStarted(5000)) return false;
     // An idle null sink renders ahead: play only once samples flow, or the
     // recording may start late.
-    return Poll([&file] { return QFile(file).size() > 0; }, 5000);
+    const bool flowing = Poll([&file] { return QFile(file).size() > 0; }, 5000);
+    recording_for_.start();
+    return flowing;
 }
 
 std::vector<std::int16_t> PrivatePulseServer::StopRecording() {
-    // The monitor lags the sink a little; keep recording past the end.
+    // The monitor lags the sink a little, and the recorder may lag more
+    // when the machine is busy: keep recording until the file covers the
+    // sink's time up to 300 ms past the end. The sink plays in real time, so
+    // that many frames come; a bounded wait only guards against a sink that
+    // stopped.
+    const QString file_name = run_.path() + "/out.raw";
+    const qint64 frame_bytes = 2 * static_cast<qint64>(sizeof(std::int16_t));
+    const qint64 wanted = (recording_for_.elapsed() + 300) * sink_rate_ / 1000 * frame_bytes;
     WaitUntil([] { return false; }, 300);
+    WaitUntil([&] { return QFile(file_name).size() >= wanted; }, 10000);
     recorder_.terminate();
     recorder_.waitForFinished(5000);
     QFile file(run_.path() + "/out.raw");

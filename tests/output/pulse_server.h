@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -52,7 +53,9 @@ public:
     // sink's rate)
     // and returns once samples flow.
     bool StartRecording();
-    // Ends the recording and returns its samples, interleaved.
+    // Ends the recording and returns its samples, interleaved: everything
+    // the sink played until 300 ms after the call, however late a busy
+    // machine lets the recorder write it (within 10 s more).
     std::vector<std::int16_t> StopRecording();
 
     // What `pactl <arguments>` prints, talking to this server.
@@ -82,6 +85,7 @@ private:
     std::vector<long> helpers_;  // PipeWire's daemons and the bus, started in this order
     std::string error_;
     QProcess recorder_;
+    QElapsedTimer recording_for_;  // since samples began to flow
 };
 
 // Runs the event loop until done() holds or `ms` milliseconds pass; returns
