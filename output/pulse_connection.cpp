@@ -48,6 +48,9 @@ MMRESULT PulseConnection::Connect(std::function<void()> on_lost) {
         return MMSYSERR_ERROR;
     }
     pa_context_set_state_callback(context_, OnState, this);
+    // Armed before the loop's thread runs, so without the lock: while it
+    // stands, the open is under way.
+    deadline_ = pa_context_rttime_new(context_, pa_rtclock_now() + kOpenTimeout, OnDeadline, this);
     // Never wait for a server to appear: without one the open fails at once.
     if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
         return OpenFailureCode(pa_context_errno(context_));
@@ -56,7 +59,6 @@ MMRESULT PulseConnection::Connect(std::function<void()> on_lost) {
         return MMSYSERR_ERROR;
     }
     Lock lock{*this};
-    deadline_ = pa_context_rttime_new(context_, pa_rtclock_now() + kOpenTimeout, OnDeadline, this);
     if (!WaitOpen([this] { return pa_context_get_state(context_) == PA_CONTEXT_READY; })) {
         return OpenFailure();
     }
@@ -85,12 +87,11 @@ void PulseConnection::EndOpen() {
         api()->time_free(deadline_);
         deadline_ = nullptr;
     }
-    opening_ = false;
 }
 
 void PulseConnection::OnState(pa_context* context, void* self) {
     auto* connection = static_cast<PulseConnection*>(self);
-    if (!connection->opening_ && !PA_CONTEXT_IS_GOOD(pa_context_get_state(context))) {
+    if (!connection->deadline_ && !PA_CONTEXT_IS_GOOD(pa_context_get_state(context))) {
         connection->on_lost_();
     }
     connection->Signal();
@@ -103,10 +104,7 @@ void PulseConnection::OnDeadline(pa_mainloop_api*, pa_time_event*, const struct 
 }
 
 void PulseConnection::Disconnect() {
-    if (deadline_) {
-        api()->time_free(deadline_);
-        deadline_ = nullptr;
-    }
+    EndOpen();
     if (context_) {
         pa_context_set_state_callback(context_, nullptr, nullptr);
         pa_context_disconnect(context_);

@@ -48,7 +48,7 @@ public:
 
     // With the lock held, during the open: waits until `settled` holds;
     // false when the connection failed or the time limit passed first
-    // (result() then says which).
+    // (OpenFailure() then says which).
     bool WaitOpen(const std::function<bool()>& settled);
     MMRESULT OpenFailure() const;
 
@@ -81,9 +81,10 @@ private:
     pa_context* context_ = nullptr;
     std::function<void()> on_lost_;
     // Guarded by the loop's lock.
-    pa_time_event* deadline_ = nullptr;  // of the open, until EndOpen
-    bool timed_out_ = false;             // the open's time limit passed
-    bool opening_ = true;                // before EndOpen a failure fails the open
+    // The open's time limit, from Connect until EndOpen: while it stands, a
+    // failure of the connection fails the open instead of being a loss.
+    pa_time_event* deadline_ = nullptr;
+    bool timed_out_ = false;  // the open's time limit passed
 };
 
 // A result code for a failure the client library reports as `error`

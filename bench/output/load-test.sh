@@ -12,7 +12,8 @@
 #   RUNS    default 20; SERVER pulseaudio or pipewire, default both
 #   BUILD_DIR (environment) where output_server_tests was built, default build
 #   LOG (environment) a failed run's whole output goes to LOG.SERVER.RUN,
-#       default /tmp/quorvex-load-test
+#       default /tmp/quorvex-load-test; a failed run's recording, if not exact, to
+#       LOG.SERVER.RUN.recording.raw beside LOG.SERVER.RUN.render.raw
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -34,8 +35,10 @@ run_all() {
         passed=0
         for ((run = 1; run <= runs; ++run)); do
             if out=$(QT_QPA_PLATFORM=offscreen QUORVEX_SOUND_SERVER=$server \
+                     QUORVEX_KEEP_RECORDING=$log.$server.$run \
                      "$tests" --gtest_filter='StreamUnderLoad.*' 2>&1); then
                 passed=$((passed + 1))
+                rm -f "$log.$server.$run".*.raw
                 echo "$server run $run: passed, $(grep -o 'inserted.*' <<<"$out"), load $(cut -d' ' -f1 /proc/loadavg)"
             else
                 status=1

@@ -13,6 +13,7 @@
 // there.
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <cstdio>
 #include <gtest/gtest.h>
 
@@ -38,6 +39,20 @@ public:
     QElapsedTimer at;
 };
 
+// With QUORVEX_KEEP_RECORDING=PREFIX set (bench/output/load-test.sh sets
+// it), a recording that is not exact is kept as PREFIX.recording.raw beside
+// the render, PREFIX.render.raw (s16le stereo), to see what the faults are.
+void KeepForStudy(const std::vector<std::int16_t>& recording, const std::vector<std::int16_t>& render) {
+    const QByteArray prefix = qgetenv("QUORVEX_KEEP_RECORDING");
+    if (prefix.isEmpty()) return;
+    for (const auto& [suffix, samples] : {std::pair{".recording.raw", &recording}, std::pair{".render.raw", &render}}) {
+        QFile file(QString::fromLocal8Bit(prefix) + suffix);
+        if (file.open(QIODevice::WriteOnly)) {
+            file.write(reinterpret_cast<const char*>(samples->data()), static_cast<qint64>(samples->size() * 2));
+        }
+    }
+}
+
 TEST(StreamUnderLoad, ASlowSweepLosesNoFrameAndEndsByItself) {
     PrivatePulseServer server;
     ASSERT_TRUE(server.ok()) << server.error();
@@ -62,7 +77,9 @@ TEST(StreamUnderLoad, ASlowSweepLosesNoFrameAndEndsByItself) {
     EXPECT_EQ(rig.view.caption, "&Start");
     EXPECT_LT(idle_after_ms, 1000);
     EXPECT_EQ(device.TotalDrains(), 1u);
-    const auto check = testing_support::CompareWithRender(recording, testing_support::EngineRender(rig.gen, 180));
+    const std::vector<std::int16_t> render = testing_support::EngineRender(rig.gen, 180);
+    const auto check = testing_support::CompareWithRender(recording, render);
+    if (!check.exact()) KeepForStudy(recording, render);
     EXPECT_TRUE(check.found);
     // A server that misses a cycle under load (PipeWire does, for every
     // client alike) plays silence in place of that cycle's frames: as many

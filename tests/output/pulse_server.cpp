@@ -96,11 +96,43 @@ PrivatePulseServer::PrivatePulseServer(ServerKind kind, int sink_rate)
         StopAll();
         return;
     }
-    if (!Poll([] { return Succeeds("pactl", {"info"}); }, 10000) || !WaitForSink() ||
-        !Succeeds("pactl", {"set-default-sink", "null"})) {
-        error_ = std::string(ServerKindName(kind_)) + ": the server does not answer";
+    // pactl only once the protocol's socket is there: a client that finds
+    // no server may start one of its own in this folder (libpulse's
+    // autospawn, on for users other than root), which would then hold the
+    // socket.
+    const QString socket = run_.path() + "/pulse/native";
+    const char* failed = nullptr;
+    if (!Poll([&socket] { return QFile::exists(socket); }, 10000)) {
+        failed = "no protocol socket after 10 s";
+    } else if (!Poll([] { return Succeeds("pactl", {"info"}); }, 10000)) {
+        failed = "pactl info had no answer within 10 s";
+    } else if (!WaitForSink()) {
+        failed = "no sink named null after 10 s";
+    } else if (!Poll([] { return Succeeds("pactl", {"set-default-sink", "null"}); }, 10000)) {
+        // pipewire-pulse lists the sink (it comes with the configuration)
+        // before WirePlumber has set up where defaults are kept, and refuses
+        // a default until then: a busy machine can hold WirePlumber back.
+        failed = "the null sink could not be made the default within 10 s";
+    }
+    if (failed) {
+        error_ = std::string(ServerKindName(kind_)) + ": the server does not answer (" + failed + ")" + LogTails();
         StopAll();
     }
+}
+
+// The last lines of each of the server's logs, for a failed start's message.
+std::string PrivatePulseServer::LogTails() const {
+    std::string tails;
+    for (const char* name : {"pulse.log", "pw.log", "wp.log", "pp.log"}) {
+        QFile log(run_.path() + "/" + name);
+        if (!log.open(QIODevice::ReadOnly)) continue;
+        const QList<QByteArray> lines = log.readAll().trimmed().split('\n');
+        tails += std::string("\n--- ") + name + ", last lines:";
+        for (qsizetype i = std::max<qsizetype>(0, lines.size() - 8); i < lines.size(); ++i) {
+            tails += "\n" + lines[i].toStdString();
+        }
+    }
+    return tails;
 }
 
 bool PrivatePulseServer::StartPulseAudio() {

@@ -76,6 +76,7 @@ private:
     bool StartPulseAudio();
     bool StartPipeWire();
     bool WaitForSink();
+    std::string LogTails() const;
     void StopAll();
 
     ServerKind kind_;

@@ -72,9 +72,15 @@ start_sound_server() {  # pulseaudio | pipewire
         ;;
     *) return 1 ;;
     esac
+    # pactl only once the socket is there: a client that finds no server
+    # may start one of its own here (autospawn, for users other than root).
+    for _ in $(seq 100); do [ -S "$work/pulse/native" ] && break; sleep 0.1; done
     for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
     for _ in $(seq 100); do pactl list short sinks | awk '$2=="null"{f=1} END{exit !f}' && break; sleep 0.1; done
-    pactl set-default-sink null
+    # pipewire-pulse refuses a default until WirePlumber has set up where
+    # defaults are kept, which can come after the sink is listed.
+    for _ in $(seq 100); do pactl set-default-sink null 2>/dev/null && return 0; sleep 0.1; done
+    return 1
 }
 
 stop_sound_server() {
