@@ -181,6 +181,12 @@ void ShowGraph(QProcess& top) {
     std::printf("%s\n", qPrintable(last >= 0 ? screen.mid(last, 1200) : screen.right(1200)));
 }
 
+// Where a recording's first fault lies, for the run's line.
+std::string FirstFault(const testing_support::RecordingCheck& check) {
+    if (!check.found || check.exact() || check.inserted + check.differing + check.dropped == 0) return "";
+    return " (first at " + std::to_string(check.first_fault / 44100.0).substr(0, 5) + " s)";
+}
+
 // Plays `render` with pacat, with the buffer attributes the device asks for
 // as far as pacat lets them be set (target length and refill step; its
 // prebuffer is the server's default), into the same recorder; whether the
@@ -203,9 +209,9 @@ bool PacatExact(PrivatePulseServer& server, const std::vector<std::int16_t>& ren
     const bool finished = pacat.waitForFinished(90000);
     const std::vector<std::int16_t> recording = server.StopRecording();
     const auto check = testing_support::CompareWithRender(recording, render);
-    std::printf("run %d, pacat: %s, inserted %zu frames in %zu gaps, %zu differing, %zu dropped, %zu missing%s\n", run,
-                check.exact() ? "exact" : "NOT exact", check.inserted, check.gaps, check.differing, check.dropped,
-                check.missing, finished && pacat.exitCode() == 0 ? "" : ", pacat failed");
+    std::printf("run %d, pacat: %s, inserted %zu frames in %zu gaps, %zu differing, %zu dropped, %zu missing%s%s\n",
+                run, check.exact() ? "exact" : "NOT exact", check.inserted, check.gaps, check.differing, check.dropped,
+                check.missing, FirstFault(check).c_str(), finished && pacat.exitCode() == 0 ? "" : ", pacat failed");
     return check.exact();
 }
 
@@ -256,9 +262,10 @@ int Soak(PrivatePulseServer& server, int runs, int chunks, int workers, bool gra
         underruns += device.TotalUnderruns();
         inserted += check.inserted;
         std::printf("run %d: %s, %d chunks played, inserted %zu frames in %zu gaps, %zu differing, %zu dropped, "
-                    "%zu missing, underruns %llu",
+                    "%zu missing%s, underruns %llu",
                     run, check.exact() ? "exact" : "NOT exact", played, check.inserted, check.gaps, check.differing,
-                    check.dropped, check.missing, static_cast<unsigned long long>(device.TotalUnderruns()));
+                    check.dropped, check.missing, FirstFault(check).c_str(),
+                    static_cast<unsigned long long>(device.TotalUnderruns()));
         if (whole) std::printf(", idle %.0f ms after the last done notification", idle_after_ms);
         std::printf("\n");
         if (hops) {
