@@ -234,9 +234,8 @@ void PulseStream::OnUnderflow(pa_stream* stream, void* self) {
     out->Apply(StreamEvent::Underflow);
 }
 
-// Everything queued goes to the server at once, which holds up to its
-// maximum; should it still have to drop data, that is lost sound as much as
-// a gap is.
+// The server was sent more than it can hold; should it have to drop data,
+// that is lost sound as much as a gap is.
 void PulseStream::OnOverflow(pa_stream*, void* self) { static_cast<PulseStream*>(self)->CountUnderrun(); }
 
 void PulseStream::OnDrained(pa_stream*, int success, void* self) {
@@ -314,8 +313,8 @@ void PulseStream::AskDrainOnceAllWritten() {
 }
 
 // Loop thread (or owner thread holding the lock): hands the server the
-// queued headers, in order, repeating looped ones. A header played once goes
-// over whole; passes of a looping one as far as the server asks.
+// queued headers, in order, repeating looped ones, as far as the server
+// asks; the rest follows when it asks again.
 void PulseStream::Fill() {
     if ((state_ != StreamState::Playing && state_ != StreamState::RanDry && state_ != StreamState::Ending) ||
         resyncs_pending_ > 0) {
@@ -334,7 +333,7 @@ void PulseStream::Fill() {
         }
         const std::size_t length = header.dwBufferLength - header.dwBufferLength % frame;
         const std::size_t left = length - offset_;
-        const std::size_t n = PassesOf(header) == 1 ? left : std::min(left, budget - budget % frame);
+        const std::size_t n = std::min(left, budget - budget % frame);
         if (n == 0 && left > 0) {
             break;  // the server has all it asked for
         }
@@ -344,7 +343,7 @@ void PulseStream::Fill() {
             }
             offset_ += n;
             written_ += static_cast<std::int64_t>(n);
-            budget -= std::min(budget, n);
+            budget -= n;
         }
         if (offset_ == length) {
             offset_ = 0;

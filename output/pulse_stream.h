@@ -5,9 +5,11 @@
 // (a drain), underruns, and the done notifications, timed by PlayTiming from
 // the server's figures.
 //
-// Everything queued goes to the server at once (a header that loops, as far
-// as the server asks), so that a busy moment of this process cannot starve
-// the stream; the server is asked to play out what it holds only at the end
+// Queued headers go to the server as far as it asks, the rest from the
+// loop's thread whenever it asks for more, so that a busy moment of the
+// owner thread cannot starve the stream. (Writing a whole 250 ms chunk
+// beyond what pipewire-pulse asked for made its graph miss cycles under
+// load several times as often.) The server is asked to play out what it holds only at the end
 // of the stream, which the owner announces, so that no write can ever follow
 // a drain. A write after the stream ran dry plays late but whole: it goes
 // where the server stopped reading.
