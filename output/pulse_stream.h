@@ -9,9 +9,9 @@
 // loop's thread whenever it asks for more, so that a busy moment of the
 // owner thread cannot starve the stream. (With whole 250 ms chunks written
 // beyond what pipewire-pulse asked for, its graph missed cycles more often
-// under load: 4 of 20 soak runs exact against 7 of 11.) The server is asked to play out what it holds only at the end
-// of the stream, which the owner announces, so that no write can ever follow
-// a drain. A write after the stream ran dry plays late but whole: it goes
+// under load.) The server is asked to play out what it holds only at the
+// end of the stream, which the owner announces, so that no write can ever
+// follow a drain. A write after the stream ran dry plays late but whole: it goes
 // where the server stopped reading.
 //
 // Thread note: the public calls run on the owner thread and take the loop's
