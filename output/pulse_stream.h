@@ -11,8 +11,8 @@
 // beyond what pipewire-pulse asked for, its graph missed cycles more often
 // under load.) The server is asked to play out what it holds only at the
 // end of the stream, which the owner announces, so that no write can ever
-// follow a drain. A write after the stream ran dry plays late but whole: it goes
-// where the server stopped reading.
+// follow a drain. A write after the stream ran dry plays late but whole: it
+// goes where the server stopped reading.
 //
 // Thread note: the public calls run on the owner thread and take the loop's
 // lock; the On* callbacks run on the loop's thread with the lock held.
